@@ -1,0 +1,392 @@
+#include "codec/rs.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace codec {
+namespace {
+
+constexpr int kN = kRsN;
+constexpr int kMaxRoots = 2 * kRsMaxT;  // 254 parity symbols at most
+
+// Primitive polynomial coefficients, constant term first: x^8 + x^4 + x^3 + x^2 + 1.
+constexpr std::array<int, kRsM + 1> kPrim = {1, 0, 1, 1, 1, 0, 0, 0, 1};
+
+using SpecTable = std::array<int32_t, kRsN + 1>;
+
+// RSGENGF's steps, run by RSGENGF on the caller's arrays and at compile time for the working
+// tables below, so both hold the same field.
+constexpr void buildField(SpecTable& antilog, SpecTable& log) {
+    int32_t mask = 1;
+    antilog[kRsM] = 0;
+    for (int i = 0; i < kRsM; ++i) {
+        antilog[i] = mask;
+        log[mask] = i;
+        if (kPrim[i] != 0) {
+            antilog[kRsM] ^= mask;
+        }
+        mask <<= 1;
+    }
+    log[antilog[kRsM]] = kRsM;
+    mask >>= 1;
+    for (int i = kRsM + 1; i < kN; ++i) {
+        antilog[i] = antilog[i - 1] >= mask ? antilog[kRsM] ^ ((antilog[i - 1] ^ mask) << 1)
+                                            : antilog[i - 1] << 1;
+        log[antilog[i]] = i;
+    }
+    log[0] = -1;
+    antilog[kN] = 0;  // not a power of alpha; kept 0 so the whole array is defined
+}
+
+// The log of 0 in the working tables. A sum of two logs that involves it is at least 510, and
+// exp[] is 0 from 510 up, so a product with 0 comes out 0 without a branch. Every index formed
+// below is a sum of two logs (at most 508 when neither is zero) or a log plus 255 minus a log
+// (at most 509); no sum of three logs is ever formed, which is what keeps exp[] at 1024 entries.
+constexpr int kLogZero = 2 * kN;
+
+struct Field {
+    std::array<uint8_t, 4 * (kN + 1)> exp{};  // alpha^(e mod 255) for e < 510, 0 from 510 to 1023
+    std::array<uint16_t, 256> log{};          // log[alpha^i] = i, log[0] = kLogZero
+};
+
+constexpr Field makeField() {
+    SpecTable antilog{};
+    SpecTable log{};
+    buildField(antilog, log);
+    Field f;
+    for (int e = 0; e < 2 * kN; ++e) {
+        f.exp[e] = static_cast<uint8_t>(antilog[e % kN]);
+    }
+    f.log[0] = kLogZero;
+    for (int x = 1; x < 256; ++x) {
+        f.log[x] = static_cast<uint16_t>(log[x]);
+    }
+    return f;
+}
+
+constexpr Field kField = makeField();
+static_assert(kField.exp[8] == 0x1D && kField.exp[254] == 0x8E && kField.exp[255] == 1);
+
+// Row e of the table is multiplication by alpha^e: row(e)[x] = alpha^e * x. In the hot loops
+// the multiplier stays fixed (alpha^i for syndrome i, alpha^-j for locator term j), so each
+// product is one load. 64 KB is too much to build at compile time; it is built on first use.
+struct MulPowTable {
+    std::array<uint8_t, kN * 256> entries{};
+
+    [[nodiscard]] const uint8_t* row(int e) const { return &entries[e * 256]; }
+};
+
+const MulPowTable& mulPow() {
+    static const MulPowTable table = [] {
+        MulPowTable m;
+        for (int e = 0; e < kN; ++e) {
+            for (int x = 0; x < 256; ++x) {
+                m.entries[e * 256 + x] = kField.exp[kField.log[x] + e];
+            }
+        }
+        return m;
+    }();
+    return table;
+}
+
+bool validT(int t) { return t >= 1 && t <= kRsMaxT; }
+
+// a / d for d != 0.
+uint8_t gfDiv(uint8_t a, uint8_t d) { return kField.exp[kField.log[a] + kN - kField.log[d]]; }
+
+// Syndromes s[i0 .. i0+B-1] = r(alpha^i) by Horner's rule from the highest power down. The B
+// sums are independent chains kept in registers, so the table loads of one position overlap
+// instead of waiting on each other.
+template <int B>
+void syndromeBlock(const MulPowTable& mp, const uint8_t* r, int i0, uint8_t* s) {
+    const uint8_t* rows = mp.row(i0);
+    uint8_t acc[B];
+    for (int q = 0; q < B; ++q) {
+        acc[q] = r[kN - 1];
+    }
+    for (int j = kN - 2; j >= 0; --j) {
+        const uint8_t v = r[j];
+#pragma GCC unroll 16
+        for (int q = 0; q < B; ++q) {
+            acc[q] = rows[q * 256 + acc[q]] ^ v;
+        }
+    }
+    for (int q = 0; q < B; ++q) {
+        s[i0 + q] = acc[q];
+    }
+}
+
+// out[q] = poly(alpha^-locs[q]) for q < B by Horner's rule, B roots side by side for the same
+// reason as in syndromeBlock.
+template <int B>
+void evaluateAtRoots(const MulPowTable& mp, const uint8_t* poly, int deg, const uint8_t* locs,
+                     uint8_t* out) {
+    const uint8_t* rows[B];
+    uint8_t acc[B];
+    for (int q = 0; q < B; ++q) {
+        rows[q] = mp.row((kN - locs[q]) % kN);
+        acc[q] = poly[deg];
+    }
+    for (int i = deg - 1; i >= 0; --i) {
+        const uint8_t c = poly[i];
+#pragma GCC unroll 4
+        for (int q = 0; q < B; ++q) {
+            acc[q] = rows[q][acc[q]] ^ c;
+        }
+    }
+    for (int q = 0; q < B; ++q) {
+        out[q] = acc[q];
+    }
+}
+
+}  // namespace
+
+void RSGENGF(RsState& rs) { buildField(rs.antilog, rs.log); }
+
+void RSGENPOLY(RsState& rs) {
+    if (!validT(rs.t)) {
+        return;
+    }
+    const int nroots = 2 * rs.t;
+    // Polynomial form first: gen(x) = (x + alpha^1), then times (x + alpha^i) for i = 2..2t.
+    std::array<uint8_t, kMaxRoots + 1> g{};
+    g[0] = 2;
+    g[1] = 1;
+    for (int i = 2; i <= nroots; ++i) {
+        g[i] = 1;
+        for (int j = i - 1; j >= 1; --j) {
+            g[j] = g[j - 1] ^ kField.exp[kField.log[g[j]] + i];
+        }
+        g[0] = kField.exp[kField.log[g[0]] + i];
+    }
+    for (int i = 0; i < kN; ++i) {
+        rs.gen[i] = i <= nroots && g[i] != 0 ? kField.log[g[i]] : -1;
+    }
+}
+
+void RSENCODE(RsState& rs) {
+    if (!validT(rs.t)) {
+        return;
+    }
+    const int nroots = 2 * rs.t;
+    const int k = kN - nroots;
+    // The generator back in polynomial form; an entry that is no exponent counts as a zero
+    // coefficient rather than an index.
+    std::array<uint8_t, kMaxRoots> g{};
+    for (int j = 0; j < nroots; ++j) {
+        const auto e = static_cast<uint32_t>(rs.gen[j]);
+        g[j] = e < kN ? kField.exp[e] : 0;
+    }
+    const MulPowTable& mp = mulPow();
+    std::array<uint8_t, kMaxRoots> p{};
+    for (int i = k - 1; i >= 0; --i) {
+        const auto feedback = static_cast<uint8_t>(rs.data[i] ^ p[nroots - 1]);
+        if (feedback != 0) {
+            const uint8_t* row = mp.row(kField.log[feedback]);
+            for (int j = nroots - 1; j >= 1; --j) {
+                p[j] = p[j - 1] ^ row[g[j]];
+            }
+            p[0] = row[g[0]];
+        } else {
+            std::memmove(&p[1], &p[0], nroots - 1);
+            p[0] = 0;
+        }
+    }
+    for (int j = 0; j < nroots; ++j) {
+        rs.parity[j] = p[j];
+    }
+}
+
+void RSDECODE(RsState& rs, std::span<const int32_t> erasures) {
+    // Nothing is written to received until every check has passed, so each early return below
+    // leaves it as it arrived.
+    rs.count = kRsFailed;
+    if (!validT(rs.t)) {
+        return;
+    }
+    const int nroots = 2 * rs.t;
+    if (erasures.size() > static_cast<size_t>(nroots)) {
+        return;  // more unknowns than parity symbols; the locator would not fit in 2t + 1 terms
+    }
+    const int noEras = static_cast<int>(erasures.size());
+    std::array<uint64_t, 4> seen{};
+    for (const int32_t u : erasures) {
+        if (static_cast<uint32_t>(u) >= static_cast<uint32_t>(kN)) {
+            return;
+        }
+        const uint64_t bit = uint64_t{1} << (u & 63);
+        if ((seen[u >> 6] & bit) != 0) {
+            return;  // a repeated position would make a double root, never a correction
+        }
+        seen[u >> 6] |= bit;
+    }
+    std::array<uint8_t, kN> r;
+    uint32_t symbolBits = 0;
+    for (int j = 0; j < kN; ++j) {
+        const auto v = static_cast<uint32_t>(rs.received[j]);
+        symbolBits |= v;
+        r[j] = static_cast<uint8_t>(v);
+    }
+    if (symbolBits > 0xFF) {
+        return;  // some entry is not a byte
+    }
+
+    // Syndromes s[1..2t] in polynomial form.
+    const MulPowTable& mp = mulPow();
+    std::array<uint8_t, kMaxRoots + 1> s{};
+    int i0 = 1;
+    for (; i0 + 8 <= nroots + 1; i0 += 8) {
+        syndromeBlock<8>(mp, r.data(), i0, s.data());
+    }
+    for (; i0 <= nroots; i0 += 2) {
+        syndromeBlock<2>(mp, r.data(), i0, s.data());
+    }
+    uint8_t any = 0;
+    for (int i = 1; i <= nroots; ++i) {
+        any |= s[i];
+    }
+    if (any == 0) {
+        rs.count = 0;
+        return;
+    }
+    std::array<uint16_t, kMaxRoots + 1> sLog{};
+    for (int i = 1; i <= nroots; ++i) {
+        sLog[i] = kField.log[s[i]];
+    }
+
+    // Erasure locator: the product of (1 + alpha^u x) over the erased positions u.
+    std::array<uint8_t, kMaxRoots + 1> lambda{};
+    lambda[0] = 1;
+    if (noEras > 0) {
+        lambda[1] = kField.exp[erasures[0]];
+        for (int i = 1; i < noEras; ++i) {
+            const int u = erasures[i];
+            for (int j = i + 1; j >= 1; --j) {
+                lambda[j] ^= kField.exp[kField.log[lambda[j - 1]] + u];
+            }
+        }
+    }
+
+    // Berlekamp-Massey from the erasure locator. b is B(x); x * B(x) drops the term of x^(2t+1),
+    // as every decoder of this family does.
+    std::array<uint8_t, kMaxRoots + 1> b = lambda;
+    std::array<uint8_t, kMaxRoots + 1> tmp{};
+    int el = noEras;
+    for (int step = noEras + 1; step <= nroots; ++step) {
+        uint8_t d = 0;
+        for (int i = 0; i < step; ++i) {
+            d ^= kField.exp[kField.log[lambda[i]] + sLog[step - i]];
+        }
+        if (d == 0) {
+            std::memmove(&b[1], &b[0], nroots);
+            b[0] = 0;
+            continue;
+        }
+        const int dLog = kField.log[d];
+        tmp[0] = lambda[0];
+        for (int i = 1; i <= nroots; ++i) {
+            tmp[i] = lambda[i] ^ kField.exp[dLog + kField.log[b[i - 1]]];
+        }
+        if (2 * el <= step + noEras - 1) {
+            el = step + noEras - el;
+            for (int i = 0; i <= nroots; ++i) {
+                b[i] = kField.exp[kField.log[lambda[i]] + kN - dLog];
+            }
+        } else {
+            std::memmove(&b[1], &b[0], nroots);
+            b[0] = 0;
+        }
+        lambda = tmp;
+    }
+    int degLambda = nroots;
+    while (degLambda > 0 && lambda[degLambda] == 0) {
+        --degLambda;
+    }
+    if (degLambda == 0) {
+        return;  // the locator ended as 1: no position explains the non-zero syndromes
+    }
+
+    // Error evaluator omega(x) = S(x) lambda(x) mod x^2t. Forney's values make the error
+    // pattern on the roots whose own evaluator has a degree below deg lambda and agrees with
+    // omega there; that pattern has all 2t syndromes of the block exactly when omega is that
+    // evaluator, that is when deg omega < deg lambda. Otherwise the "corrected" block would be
+    // no code word, so the decode fails instead. This needs no roots, so it comes before the
+    // root search; which of two failures is found first changes nothing.
+    std::array<uint8_t, kMaxRoots> omega{};
+    for (int i = 0; i < nroots; ++i) {
+        uint8_t acc = 0;
+        const int top = i < degLambda ? i : degLambda;
+        for (int j = 0; j <= top; ++j) {
+            acc ^= kField.exp[kField.log[lambda[j]] + sLog[i + 1 - j]];
+        }
+        omega[i] = acc;
+        if (acc != 0 && i >= degLambda) {
+            return;
+        }
+    }
+    int degOmega = degLambda - 1;
+    while (degOmega > 0 && omega[degOmega] == 0) {
+        --degOmega;
+    }
+
+    // Chien search. reg[j] holds lambda[j] x^j at x = alpha^-loc, stepping loc up from 0: the
+    // frame format shortens the code at the top, so the roots sit at low positions and the
+    // search stops as soon as deg lambda of them are in (a polynomial has no more). The order
+    // changes only the order in which the roots are listed. The odd terms sum to x lambda'(x),
+    // Forney's denominator times x, so it is kept on the way.
+    std::array<uint8_t, kMaxRoots + 1> reg = lambda;
+    std::array<uint8_t, kMaxRoots> rootLoc;
+    std::array<uint8_t, kMaxRoots> rootDen;
+    int roots = 0;
+    for (int loc = 0; loc < kN && roots < degLambda; ++loc) {
+        uint8_t even = reg[0];
+        uint8_t odd = 0;
+        int j = 1;
+        for (; j + 1 <= degLambda; j += 2) {
+            const uint8_t vo = reg[j];
+            const uint8_t ve = reg[j + 1];
+            odd ^= vo;
+            even ^= ve;
+            reg[j] = mp.row(kN - j)[vo];
+            reg[j + 1] = mp.row(kN - j - 1)[ve];
+        }
+        if (j == degLambda) {
+            const uint8_t vo = reg[j];
+            odd ^= vo;
+            reg[j] = mp.row(kN - j)[vo];
+        }
+        if (even == odd) {
+            rootLoc[roots] = static_cast<uint8_t>(loc);
+            rootDen[roots] = mp.row(loc)[odd];  // lambda'(x) = odd / x, 1/x = alpha^loc
+            ++roots;
+        }
+    }
+    if (roots != degLambda) {
+        return;
+    }
+
+    // Forney: error value omega(x) / lambda'(x) at x = alpha^-loc (first root alpha^1, so no
+    // further power of x).
+    for (int q = 0; q < roots; ++q) {
+        if (rootDen[q] == 0) {
+            return;  // only a repeated root has lambda' = 0, and the roots found are distinct
+        }
+    }
+    std::array<uint8_t, kMaxRoots> value;
+    int q0 = 0;
+    for (; q0 + 4 <= roots; q0 += 4) {
+        evaluateAtRoots<4>(mp, omega.data(), degOmega, &rootLoc[q0], &value[q0]);
+    }
+    for (; q0 < roots; ++q0) {
+        evaluateAtRoots<1>(mp, omega.data(), degOmega, &rootLoc[q0], &value[q0]);
+    }
+    for (int q = 0; q < roots; ++q) {
+        value[q] = gfDiv(value[q], rootDen[q]);
+    }
+    for (int q = 0; q < roots; ++q) {
+        rs.received[rootLoc[q]] ^= value[q];
+    }
+    rs.count = roots;
+}
+
+}  // namespace codec

@@ -1,0 +1,372 @@
+#include "codec/wavelet.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <utility>
+
+namespace codec {
+namespace {
+
+// Every receiver must produce the same integers, and exact .5 ties are common in D4; a wider or
+// narrower long double (aarch64 quad, MSVC double) would round some of them the other way.
+static_assert(std::numeric_limits<long double>::digits == 64,
+              "the wavelet kernels need the x87 80-bit long double (64-bit mantissa)");
+
+using Ext = long double;
+
+// D4 lifting constants, formed in extended precision from the double S2 and S3. S3+1 and the
+// divisions by S2 are not exact in double; rounding them to double first would change results.
+constexpr Ext kD4Update = kS3;                           // first update: s += S3 * d
+constexpr Ext kD4Predict = Ext{kS3} / 4;                 // S3/4
+constexpr Ext kD4PredictWrap = (Ext{kS3} - 2) / 4;       // (S3-2)/4, weight of the left neighbour
+constexpr Ext kD4LowScale = (Ext{kS3} - 1) / Ext{kS2};   // normalises the low band
+constexpr Ext kD4HighScale = (Ext{kS3} + 1) / Ext{kS2};  // normalises the high band
+
+// CDF 9/7 lifting constants: exactly these decimals rounded to double, used in extended.
+constexpr double kCdfA = 1.58615986717275;
+constexpr double kCdfB = 0.05297864003258;
+constexpr double kCdfC = 0.88293362717904;
+constexpr double kCdfD = 0.44350482244527;
+constexpr double kCdfK = 1.14960430535816;
+constexpr Ext kNegA = -Ext{kCdfA};
+constexpr Ext kNegB = -Ext{kCdfB};
+constexpr Ext kC = kCdfC;
+constexpr Ext kD = kCdfD;
+constexpr Ext kK = kCdfK;
+constexpr Ext kNegK = -Ext{kCdfK};
+
+constexpr Ext kHaar = kHaarFactor;  // the float 1.414, widened exactly
+
+// Permutations up to this length use a stack buffer; longer ones (never met by the frame
+// drivers) fall back to the in-place swap network, which gives the same order.
+constexpr int kScratch = 256;
+
+// L/2 rounded to nearest with ties to even, as every half length of the kernels.
+int halfLength(int L) { return roundToInt(static_cast<Ext>(L) / 2); }
+
+int lineLength(std::span<const double> line) {
+    return static_cast<int>(std::min<size_t>(line.size(), std::numeric_limits<int>::max()));
+}
+
+// ---- Integer Haar ----------------------------------------------------------------------------
+
+// Level lengths of the forward transform of an n-long line, largest first.
+struct HaarLevels {
+    std::array<int, 8> length{};  // at most 5 levels for n <= 256 (256 .. 16, 96 .. 6)
+    int count = 0;
+};
+
+HaarLevels haarLevels(int n) {
+    HaarLevels levels;
+    const int stop = (n == 48 || n == 96) ? 5 : 15;
+    for (int L = n; L > stop && levels.count < static_cast<int>(levels.length.size());
+         L = halfLength(L)) {
+        levels.length[levels.count++] = L;
+    }
+    return levels;
+}
+
+// A line copied out of the plane, with one zero element past its end so that a level on an
+// odd length that rounds its half up reads a defined neighbour instead of leaving the line.
+using HaarLine = std::array<int32_t, kHaarMaxLength + 1>;
+
+void haarForwardLevel(HaarLine& a, int L) {
+    const int h = halfLength(L);
+    std::array<int64_t, kHaarMaxLength / 2 + 1> avg;
+    std::array<int64_t, kHaarMaxLength / 2 + 1> dif;
+    for (int i = 0; i < h; ++i) {
+        // The average of two int32 is exact in extended precision and rounds ties to even:
+        // 10, 7 -> 8.5 -> 8.
+        avg[i] = roundToInt((static_cast<Ext>(a[2 * i + 1]) + a[2 * i]) / 2);
+        dif[i] = a[2 * i] - avg[i];
+    }
+    for (int i = 0; i < h; ++i) {
+        a[i] = roundToInt(kHaar * avg[i]);
+        a[h + i] = roundToInt(kHaar * dif[i]);
+    }
+}
+
+void haarInverseLevel(HaarLine& a, int L) {
+    const int h = halfLength(L);
+    std::array<int64_t, kHaarMaxLength + 2> t;
+    for (int i = 0; i < h; ++i) {
+        t[2 * i] = static_cast<int64_t>(a[h + i]) + a[i];
+        t[2 * i + 1] = static_cast<int64_t>(a[i]) - a[h + i];
+    }
+    for (int i = 2 * h; i < L; ++i) t[i] = 0;  // an odd L whose half rounds down
+    for (int i = 0; i < L; ++i) {
+        a[i] = roundToInt(static_cast<Ext>(t[i]) / kHaar);
+    }
+}
+
+// A line of the plane: n elements starting at first, stride elements apart.
+struct PlaneLine {
+    int32_t* first = nullptr;
+    ptrdiff_t stride = 0;
+    int n = 0;
+};
+
+// The line (0..n-1, k) when alongX, else (k, 0..n-1); first is null when it does not fit.
+PlaneLine planeLine(Plane& plane, int k, int n, bool alongX) {
+    const int length = alongX ? plane.width : plane.height;
+    const int across = alongX ? plane.height : plane.width;
+    if (n < 0 || n > kHaarMaxLength || n > length || k < 0 || k >= across ||
+        plane.samples.size() < static_cast<size_t>(plane.width) * plane.height) {
+        return {};
+    }
+    if (alongX) {
+        return {plane.samples.data() + static_cast<ptrdiff_t>(k) * plane.width, 1, n};
+    }
+    return {plane.samples.data() + k, plane.width, n};
+}
+
+void loadLine(const PlaneLine& line, HaarLine& a) {
+    for (int i = 0; i < line.n; ++i) a[i] = line.first[i * line.stride];
+    a[line.n] = 0;
+}
+
+void storeLine(const HaarLine& a, const PlaneLine& line) {
+    for (int i = 0; i < line.n; ++i) line.first[i * line.stride] = a[i];
+}
+
+void haarForward(Plane& plane, int k, int n, bool alongX, int threshold) {
+    const PlaneLine line = planeLine(plane, k, n, alongX);
+    if (line.first == nullptr) return;
+    HaarLine a;
+    loadLine(line, a);
+    const HaarLevels levels = haarLevels(n);
+    for (int level = 0; level < levels.count; ++level) haarForwardLevel(a, levels.length[level]);
+    // Strictly below threshold, so threshold 0 (or less) never zeroes anything.
+    for (int i = 0; i < n; ++i) {
+        if (std::abs(static_cast<int64_t>(a[i])) < threshold) a[i] = 0;
+    }
+    storeLine(a, line);
+}
+
+void haarInverse(Plane& plane, int k, int n, bool alongX) {
+    const PlaneLine line = planeLine(plane, k, n, alongX);
+    if (line.first == nullptr) return;
+    HaarLine a;
+    loadLine(line, a);
+    // Replaying the forward lengths in reverse is "start at the smallest and double until n"
+    // for every length met (all halvings are exact), and stays the exact inverse order for any n.
+    const HaarLevels levels = haarLevels(n);
+    for (int level = levels.count - 1; level >= 0; --level) {
+        haarInverseLevel(a, levels.length[level]);
+    }
+    storeLine(a, line);
+}
+
+// ---- Reordering shared by D4 and CDF 9/7 -----------------------------------------------------
+
+// x0 x1 x2 x3 ... -> x0 x2 ... x1 x3 ... by the adjacent swaps that define D4SPLIT. It works
+// for every L; the permutation below replaces it where it is known to give the same order.
+void splitBySwaps(double* x, int L) {
+    for (int lo = 1, hi = L - 1; hi > lo; ++lo, --hi) {
+        for (int j = lo; j < hi; j += 2) std::swap(x[j], x[j + 1]);
+    }
+}
+
+void mergeBySwaps(double* x, int L) {
+    for (int lo = halfLength(L) - 1, hi = halfLength(L); lo > 0; --lo, ++hi) {
+        for (int j = lo; j < hi; j += 2) std::swap(x[j], x[j + 1]);
+    }
+}
+
+// For even L the swap networks are exactly "evens then odds" and its inverse: pure data
+// movement, so the values are bit-identical, in O(L) instead of O(L^2).
+void splitEven(double* x, int L) {
+    if (L > 2 * kScratch) return splitBySwaps(x, L);
+    const int h = L / 2;
+    std::array<double, kScratch> odd;
+    for (int i = 0; i < h; ++i) {
+        odd[i] = x[2 * i + 1];
+        x[i] = x[2 * i];  // i <= 2i: never overwrites an even sample not yet moved
+    }
+    std::copy_n(odd.begin(), h, x + h);
+}
+
+void mergeEven(double* x, int L) {
+    if (L > 2 * kScratch) return mergeBySwaps(x, L);
+    const int h = L / 2;
+    std::array<double, kScratch> odd;
+    std::copy_n(x + h, h, odd.begin());
+    for (int i = h - 1; i >= 0; --i) {  // downwards: x[i] moves to x[2i] >= i
+        x[2 * i] = x[i];
+        x[2 * i + 1] = odd[i];
+    }
+}
+
+// ---- D4 --------------------------------------------------------------------------------------
+
+// s and d of a split line of length L, or h = 0 when the step must not run: a level needs two
+// elements, and an odd L whose half rounds up reaches one element past L.
+struct D4Halves {
+    double* s = nullptr;
+    double* d = nullptr;
+    int h = 0;
+};
+
+D4Halves d4Halves(std::span<double> line, int L) {
+    if (L < 2 || L > lineLength(line)) return {};
+    const int h = halfLength(L);
+    if (2 * h > lineLength(line)) return {};
+    return {line.data(), line.data() + h, h};
+}
+
+}  // namespace
+
+void HAARFWDX(Plane& plane, int k, int n) { haarForward(plane, k, n, true, 0); }
+
+void HAARFWDY(Plane& plane, int k, int n, int threshold) {
+    haarForward(plane, k, n, false, threshold);
+}
+
+void HAARINVX(Plane& plane, int k, int n) { haarInverse(plane, k, n, true); }
+
+void HAARINVY(Plane& plane, int k, int n) { haarInverse(plane, k, n, false); }
+
+void D4SPLIT(std::span<double> line, int L) {
+    if (L < 2 || L > lineLength(line)) return;
+    if (L % 2 == 0) {
+        splitEven(line.data(), L);
+    } else {
+        splitBySwaps(line.data(), L);
+    }
+}
+
+void D4MERGE(std::span<double> line, int L) {
+    if (L < 2 || L > lineLength(line)) return;
+    if (L % 2 == 0) {
+        mergeEven(line.data(), L);
+    } else {
+        mergeBySwaps(line.data(), L);  // not the inverse of the odd split; odd L is never met
+    }
+}
+
+// Each statement is evaluated in extended precision, left to right as written, and stored to
+// double before the next one reads it.
+void D4LIFT(std::span<double> line, int L) {
+    const auto [s, d, h] = d4Halves(line, L);
+    if (h == 0) return;
+    for (int i = 0; i < h; ++i) s[i] = static_cast<double>(s[i] + kD4Update * d[i]);
+    // The left neighbour of s[0] is s[h-1]: the transform is periodic.
+    d[0] = static_cast<double>(d[0] - kD4Predict * s[0] - kD4PredictWrap * s[h - 1]);
+    for (int i = 1; i < h; ++i) {
+        d[i] = static_cast<double>(d[i] - kD4Predict * s[i] - kD4PredictWrap * s[i - 1]);
+    }
+    for (int i = 0; i < h - 1; ++i) s[i] = static_cast<double>(static_cast<Ext>(s[i]) - d[i + 1]);
+    s[h - 1] = static_cast<double>(static_cast<Ext>(s[h - 1]) - d[0]);
+    for (int i = 0; i < h; ++i) {
+        s[i] = static_cast<double>(s[i] * kD4LowScale);
+        d[i] = static_cast<double>(d[i] * kD4HighScale);
+    }
+}
+
+void D4UNLIFT(std::span<double> line, int L) {
+    const auto [s, d, h] = d4Halves(line, L);
+    if (h == 0) return;
+    for (int i = 0; i < h; ++i) {
+        s[i] = static_cast<double>(s[i] * kD4HighScale);
+        d[i] = static_cast<double>(d[i] * kD4LowScale);
+    }
+    for (int i = 0; i < h - 1; ++i) s[i] = static_cast<double>(static_cast<Ext>(s[i]) + d[i + 1]);
+    s[h - 1] = static_cast<double>(static_cast<Ext>(s[h - 1]) + d[0]);
+    d[0] = static_cast<double>(d[0] + kD4Predict * s[0] + kD4PredictWrap * s[h - 1]);
+    for (int i = 1; i < h; ++i) {
+        d[i] = static_cast<double>(d[i] + kD4Predict * s[i] + kD4PredictWrap * s[i - 1]);
+    }
+    for (int i = 0; i < h; ++i) s[i] = static_cast<double>(s[i] - kD4Update * d[i]);
+}
+
+void D4FORWARD(std::span<double> line, int n, int mode, int frameSize) {
+    if (n < 0 || n > lineLength(line)) return;
+    int stop = 0;
+    if (frameSize == 48 || frameSize == 96) {
+        stop = 11;
+    } else if (mode == 1) {
+        stop = n - 1;
+    } else {
+        stop = roundToInt(static_cast<Ext>(n) / 8 - 1);
+    }
+    // L >= 2: for n below 8 the rule would reach a level on 1 (h = 0, reading s[-1]) and, with
+    // stop = -1, halve 0 for ever.
+    for (int L = n; L > stop && L >= 2; L = halfLength(L)) {
+        D4SPLIT(line, L);
+        D4LIFT(line, L);
+    }
+}
+
+void D4INVERSE(std::span<double> line, int n, int mode, int frameSize) {
+    if (n < 0 || n > lineLength(line)) return;
+    int start = 0;
+    if (frameSize == 48 || frameSize == 96) {
+        start = 12;
+    } else if (mode == 1) {
+        start = n;
+    } else {
+        start = roundToInt(static_cast<Ext>(n) / 8);
+    }
+    // A start of 0 (n below 4) would double 0 for ever. A level on 1 is skipped, as in the
+    // forward, by the steps themselves.
+    for (int L = std::max(start, 1); L <= n; L *= 2) {
+        D4UNLIFT(line, L);
+        D4MERGE(line, L);
+        if (L > n / 2) break;  // the next L would pass n (and must not overflow)
+    }
+}
+
+// ---- CDF 9/7 ---------------------------------------------------------------------------------
+
+// The boundary statements take the missing neighbour by symmetry (x[n] = x[n-2], x[-1] = x[1]),
+// hence the factor 2. Products of constants such as (-A) * 2 are exact.
+void CDF97FWD(std::span<double> line, int n) {
+    if (n < 2 || n % 2 != 0 || n > lineLength(line)) return;
+    double* x = line.data();
+    for (int i = 1; i < n - 2; i += 2) {
+        x[i] = static_cast<double>(x[i] + (static_cast<Ext>(x[i + 1]) + x[i - 1]) * kNegA);
+    }
+    x[n - 1] = static_cast<double>(x[n - 1] + kNegA * 2 * x[n - 2]);
+    x[0] = static_cast<double>(x[0] + kNegB * 2 * x[1]);
+    for (int i = 2; i < n - 1; i += 2) {
+        x[i] = static_cast<double>(x[i] + (static_cast<Ext>(x[i - 1]) + x[i + 1]) * kNegB);
+    }
+    for (int i = 1; i < n - 2; i += 2) {
+        x[i] = static_cast<double>(x[i] + (static_cast<Ext>(x[i + 1]) + x[i - 1]) * kC);
+    }
+    x[n - 1] = static_cast<double>(x[n - 1] + kC * 2 * x[n - 2]);
+    x[0] = static_cast<double>((x[0] + kD * 2 * x[1]) * kK);
+    for (int i = 2; i < n - 1; i += 2) {
+        x[i] = static_cast<double>((x[i] + (static_cast<Ext>(x[i - 1]) + x[i + 1]) * kD) * kK);
+    }
+    for (int i = 1; i < n; i += 2) x[i] = static_cast<double>(x[i] / kNegK);
+    splitEven(x, n);
+}
+
+void CDF97INV(std::span<double> line, int n) {
+    if (n < 2 || n % 2 != 0 || n > lineLength(line)) return;
+    double* x = line.data();
+    mergeEven(x, n);
+    for (int i = 1; i < n; i += 2) x[i] = static_cast<double>(x[i] * kNegK);
+    x[0] = static_cast<double>(x[0] / kK - kD * 2 * x[1]);
+    for (int i = 2; i < n - 1; i += 2) {
+        x[i] = static_cast<double>(x[i] / kK - (static_cast<Ext>(x[i - 1]) + x[i + 1]) * kD);
+    }
+    for (int i = 1; i < n - 2; i += 2) {
+        x[i] = static_cast<double>(x[i] - (static_cast<Ext>(x[i + 1]) + x[i - 1]) * kC);
+    }
+    x[n - 1] = static_cast<double>(x[n - 1] - kC * 2 * x[n - 2]);
+    x[0] = static_cast<double>(x[0] - kNegB * 2 * x[1]);
+    for (int i = 2; i < n - 1; i += 2) {
+        x[i] = static_cast<double>(x[i] - (static_cast<Ext>(x[i - 1]) + x[i + 1]) * kNegB);
+    }
+    for (int i = 1; i < n - 2; i += 2) {
+        x[i] = static_cast<double>(x[i] - (static_cast<Ext>(x[i + 1]) + x[i - 1]) * kNegA);
+    }
+    x[n - 1] = static_cast<double>(x[n - 1] - kNegA * 2 * x[n - 2]);
+}
+
+}  // namespace codec
