@@ -1,0 +1,66 @@
+#include "encoder/decode_frame.h"
+
+#include <algorithm>
+
+#include "codec/arith.h"
+#include "encoder/colour.h"
+#include "encoder/quantise.h"
+#include "encoder/transform.h"
+
+namespace encoder {
+
+std::vector<uint8_t> expandCoefficients(std::span<const uint8_t> coded, size_t count) {
+    std::vector<uint8_t> bytes(count, 0);
+    // The count written is not needed: bytes the stream does not reach keep their 0.
+    (void)codec::ARITHCODE(coded, bytes, codec::kArithDecode);
+    return bytes;
+}
+
+std::vector<uint8_t> expandReceived(std::span<const uint8_t> coded) {
+    std::vector<uint8_t> bytes(kReceiverCoefficientCapacity, 0);
+    const int32_t decoded = codec::ARITHCODE(coded, bytes, codec::kArithDecode);
+    const size_t keep =
+        std::min(static_cast<size_t>(std::max(decoded, 0)) + 1, kReceiverCoefficientCapacity);
+    bytes.resize(keep);
+    return bytes;
+}
+
+PictureDecode decodeCoefficients(std::span<const uint8_t> coefficients,
+                                 const PictureParams& params) {
+    PictureDecode out;
+    if (!isValid(params)) {
+        out.error = DecodeError::BadParameters;
+        return out;
+    }
+    const int n = params.frameSize;
+    YccPlanes planes;
+    planes.luma = codec::Plane(n, n);
+    planes.red = codec::Plane(params.redSide(), params.redSide());
+    planes.blue = codec::Plane(params.blueSide(), params.blueSide());
+    out.shortStream = !deserialise(coefficients, params.step, planes.luma, planes.red, planes.blue);
+    inverseTransform(planes, params.wavelet, n);
+
+    const ChromaField red = upsampleChroma(planes.red, params.redFactor, n);
+    const ChromaField blue = upsampleChroma(planes.blue, params.blueFactor, n);
+    out.picture = Picture(n);
+    for (int y = 0; y < n; ++y) {
+        for (int x = 0; x < n; ++x) {
+            out.picture.at(x, y) = pixelColour(planes.luma.at(x, y), smoothedChroma(red, x, y),
+                                               smoothedChroma(blue, x, y));
+        }
+    }
+    return out;
+}
+
+PictureDecode decodePicture(std::span<const uint8_t> coded, size_t count,
+                            const PictureParams& params) {
+    if (!isValid(params)) return PictureDecode{DecodeError::BadParameters, {}, false};
+    return decodeCoefficients(expandCoefficients(coded, count), params);
+}
+
+PictureDecode decodeReceived(std::span<const uint8_t> coded, const PictureParams& params) {
+    if (!isValid(params)) return PictureDecode{DecodeError::BadParameters, {}, false};
+    return decodeCoefficients(expandReceived(coded), params);
+}
+
+}  // namespace encoder

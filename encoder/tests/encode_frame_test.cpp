@@ -1,0 +1,233 @@
+#include "encoder/encode_frame.h"
+
+#include <gtest/gtest.h>
+
+#include "codec/arith.h"
+#include "encoder/test_pictures.h"
+#include "encoder/tests/seeded_bytes.h"
+
+namespace encoder {
+namespace {
+
+EncoderSettings smallFrame() {
+    EncoderSettings s;
+    s.frameSize = 48;
+    s.callsign = "G0XYZ ";
+    s.sourcePath = "C:\\pictures\\card.bmp";
+    return s;
+}
+
+// ---- the arithmetic coder's output size ----
+
+TEST(EncodeCoderBound, IncompressibleBytesAreNotCut) {
+    for (const uint64_t seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE(testing::Message() << "seed " << seed);
+        const std::vector<uint8_t> bytes = testing_support::seededBytes(seed, 1000);
+        const std::vector<uint8_t> coded = codeCoefficients(bytes);
+        // More than the M + 5 bytes the coder's callers used to provide.
+        EXPECT_GT(coded.size(), bytes.size() + 5);
+        std::vector<uint8_t> back(bytes.size());
+        ASSERT_EQ(codec::ARITHCODE(coded, back, codec::kArithDecode), 1000);
+        EXPECT_EQ(back, bytes);
+    }
+}
+
+// ---- counting, timing and sending ----
+
+TEST(EncodeModes, PreviewNeitherCountsNorTimes) {
+    EncoderSettings s = smallFrame();
+    s.transmit = true;
+    EncoderState state;
+    const EncodeResult r = ENCODEFRAME(s, testCard(), state, kEncodePreview);
+    ASSERT_EQ(r.error, EncodeError::None);
+    EXPECT_EQ(state.frameCounter, 0);
+    EXPECT_EQ(r.sendTimerMs, 0);
+    EXPECT_EQ(r.movieTimerMs, 0);
+    EXPECT_FALSE(r.send);
+    EXPECT_EQ(parseHeaderBlock(std::span(r.frame).first(kUnitBytes))->counter, 0);
+}
+
+TEST(EncodeModes, SendWithTransmitCountsBeforeTheHeader) {
+    EncoderSettings s = smallFrame();
+    s.transmit = true;
+    EncoderState state;
+    for (uint16_t expected = 1; expected <= 3; ++expected) {
+        const EncodeResult r = ENCODEFRAME(s, testCard(), state, kEncodeSend);
+        ASSERT_EQ(r.error, EncodeError::None);
+        EXPECT_EQ(state.frameCounter, expected);
+        EXPECT_EQ(parseHeaderBlock(std::span(r.frame).first(kUnitBytes))->counter, expected);
+        EXPECT_TRUE(r.send);
+        EXPECT_EQ(r.sendTimerMs, 4 * static_cast<int>(r.frame.size()) + 200);
+        EXPECT_EQ(r.movieTimerMs, (9 * r.sendTimerMs + 5) / 10);
+    }
+}
+
+TEST(EncodeModes, SendWithTransmitOffStillTimes) {
+    EncoderSettings s = smallFrame();
+    EncoderState state;
+    const EncodeResult r = ENCODEFRAME(s, testCard(), state, kEncodeSend);
+    ASSERT_EQ(r.error, EncodeError::None);
+    EXPECT_EQ(state.frameCounter, 0);
+    EXPECT_FALSE(r.send);
+    EXPECT_EQ(r.sendTimerMs, 4 * static_cast<int>(r.frame.size()) + 200);
+}
+
+TEST(EncodeModes, CounterReaching65535SendsNoStream) {
+    EncoderSettings s = smallFrame();
+    s.transmit = true;
+    EncoderState state;
+    state.frameCounter = 0xFFFE;
+    const EncodeResult r = ENCODEFRAME(s, testCard(), state, kEncodeSend);
+    ASSERT_EQ(r.error, EncodeError::None);
+    EXPECT_EQ(state.frameCounter, 0xFFFF);
+    EXPECT_EQ(r.frame.size(), frameStringLength(r.layout.n, false, true));
+    const EncodeResult next = ENCODEFRAME(s, testCard(), state, kEncodeSend);
+    EXPECT_EQ(state.frameCounter, 0);
+    EXPECT_EQ(next.frame.size(), frameStringLength(next.layout.n, false));
+}
+
+TEST(EncodeModes, StatusLine) {
+    EncoderSettings s = smallFrame();
+    EncoderState state;
+    for (const Wavelet w : {Wavelet::Haar, Wavelet::D4, Wavelet::Cdf97}) {
+        s.wavelet = w;
+        const EncodeResult r = ENCODEFRAME(s, testCard(), state, kEncodePreview);
+        ASSERT_EQ(r.error, EncodeError::None);
+        EXPECT_EQ(r.status, statusText(48, w, r.frame.size()));
+    }
+    EXPECT_EQ(statusText(256, Wavelet::Cdf97, 41 * 100),
+              "256x256 pixels,  CDF97 subband compression,  16.4 seconds/frame");
+    EXPECT_EQ(statusText(96, Wavelet::Haar, 41 * 6),
+              "96x96 pixels,  Haar compression,  1.0 seconds/frame");
+}
+
+// ---- header label and source name ----
+
+TEST(EncodeLabels, RepeatedSourceNameAlternatesWithASpace) {
+    EncoderSettings s = smallFrame();
+    EncoderState state;
+    const char* expected[] = {"card.bmp", " card.bmp", "card.bmp", " card.bmp"};
+    for (const char* name : expected) {
+        const EncodeResult r = ENCODEFRAME(s, testCard(), state, kEncodePreview);
+        ASSERT_EQ(r.error, EncodeError::None);
+        EXPECT_EQ(r.sourceName, name);
+        EXPECT_EQ(r.headerLabel, headerLabel("G0XYZ ", name));
+        EXPECT_EQ(r.fileName, "card.bmp");
+    }
+    s.sourcePath = "/home/op/other.png";
+    EXPECT_EQ(ENCODEFRAME(s, testCard(), state, kEncodePreview).sourceName, "other.png");
+    s.sourceKind = SourceKind::Webcam;
+    const EncodeResult cam = ENCODEFRAME(s, testCard(), state, kEncodePreview);
+    EXPECT_EQ(cam.sourceName, "Camera");
+    EXPECT_EQ(cam.fileName, "other.png");  // the still caption keeps the dropped file
+    EXPECT_EQ(ENCODEFRAME(s, testCard(), state, kEncodePreview).sourceName, " Camera");
+}
+
+TEST(EncodeLabels, LabelAndMessageInTheFrame) {
+    EncoderSettings s = smallFrame();
+    s.callsign = "VERYLONGCALLSIGN/MM ";
+    s.message = std::string(45, 'm');
+    EncoderState state;
+    const EncodeResult r = ENCODEFRAME(s, testCard(), state, kEncodePreview);
+    ASSERT_EQ(r.error, EncodeError::None);
+    EXPECT_EQ(r.headerLabel, "VERYLONGCALLSIGN/MM ca");
+    const FrameContents read = readFrame(r.frame);
+    ASSERT_EQ(read.error, FrameReadError::None);
+    EXPECT_EQ(read.header.label, r.headerLabel);
+    EXPECT_EQ(read.message, std::string(38, 'm'));
+}
+
+// ---- rejected frames ----
+
+class EncodeSizeCheck : public testing::Test {
+protected:
+    // Noise at the finest step in a 256 frame codes to far more than 255-byte codewords hold.
+    static EncoderSettings oversize() {
+        EncoderSettings s;
+        s.frameSize = 256;
+        s.redFactor = 2;
+        s.blueFactor = 2;
+        s.syndromes = 200;
+        s.sourcePath = "noise.png";
+        return s;
+    }
+};
+
+TEST_F(EncodeSizeCheck, RejectionRetriesEverySecondInEitherMode) {
+    const SourcePicture source = noise(42);
+    EncoderState state;
+    state.previousSourceName = "kept";
+    for (const int mode : {kEncodePreview, kEncodeSend, kEncodePreview}) {
+        SCOPED_TRACE(testing::Message() << "mode " << mode << " seed 42");
+        const EncodeResult r = ENCODEFRAME(oversize(), source, state, mode);
+        ASSERT_EQ(r.error, EncodeError::TooLarge);
+        EXPECT_TRUE(r.frame.empty());
+        EXPECT_EQ(r.sendTimerMs, kRetryPeriodMs);
+        EXPECT_FALSE(r.send);
+        EXPECT_TRUE(r.status.empty());
+        EXPECT_EQ(r.preview.size, 0);
+        const int L = static_cast<int>(r.coded.size()) + 4;
+        EXPECT_EQ(r.failureLines[0], "   File length of " + std::to_string(L) + " bytes");
+        EXPECT_EQ(r.failureLines[1], "   plus 7800 parity bytes");
+    }
+    EXPECT_EQ(state.previousSourceName, "kept");
+    EXPECT_EQ(state.sizeCheckFailures, 3);
+}
+
+TEST_F(EncodeSizeCheck, ColoursAlternateAndTheCounterStillAdvances) {
+    EncoderSettings s = oversize();
+    s.transmit = true;
+    EncoderState state;
+    const EncodeResult first = ENCODEFRAME(s, noise(7), state, kEncodeSend);
+    const EncodeResult second = ENCODEFRAME(s, noise(7), state, kEncodeSend);
+    ASSERT_EQ(first.error, EncodeError::TooLarge);
+    ASSERT_EQ(second.error, EncodeError::TooLarge);
+    EXPECT_NE(first.failureInRed, second.failureInRed);
+    EXPECT_EQ(state.frameCounter, 2);
+}
+
+TEST(EncodeSettingsRange, BadSettingsLeaveTheStateAlone) {
+    EncoderState state;
+    state.frameCounter = 9;
+    const auto reject = [&](EncoderSettings s) {
+        s.transmit = true;
+        const EncodeResult r = ENCODEFRAME(s, testCard(), state, kEncodeSend);
+        EXPECT_EQ(r.error, EncodeError::BadSettings);
+        EXPECT_EQ(state.frameCounter, 9);
+    };
+    EncoderSettings s;
+    s.frameSize = 100;
+    reject(s);
+    s = {};
+    s.redFactor = 8;
+    reject(s);
+    s = {};
+    s.quantiser = 0;
+    reject(s);
+    s = {};
+    s.threshold = 101;
+    reject(s);
+    s = {};
+    s.syndromes = 1;
+    reject(s);
+}
+
+TEST(EncodePlanes, CoefficientCounts) {
+    EncoderState state;
+    EncoderSettings s;
+    s.frameSize = 48;
+    s.redFactor = 4;
+    s.blueFactor = 2;
+    EXPECT_EQ(ENCODEFRAME(s, gradient(), state, kEncodePreview).coefficientCount,
+              48u * 48 + 12 * 12 + 24 * 24);
+    s.frameSize = 256;
+    s.redFactor = 2;
+    s.blueFactor = 2;
+    s.threshold = 30;
+    s.quantiser = 40;
+    EXPECT_EQ(ENCODEFRAME(s, gradient(), state, kEncodePreview).coefficientCount,
+              65536u + 2 * 16384);
+}
+
+}  // namespace
+}  // namespace encoder
