@@ -8,18 +8,34 @@
 #include <vector>
 
 #include "codec/lzw.h"
+#include "tools/cli.h"
 #include "tools/file_io.h"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;  // input could not be read or output not written
-constexpr int kExitUsage = 2;    // unknown command or wrong arguments
+using tools::kExitFailure;
+using tools::kExitOk;
+using tools::kExitUsage;
 
 constexpr std::string_view kUsage =
     "Usage: vistrel COMMAND [ARGUMENTS]\n"
     "\n"
     "Commands:\n"
+    "  encode INPUT -o FRAME [options]\n"
+    "                  encode a picture (any format Qt reads) into a frame string\n"
+    "      --size 48|64|96|128|256      frame size in pixels (64)\n"
+    "      --wavelet haar|d4|cdf97      transform (cdf97)\n"
+    "      --red 2|4, --blue 2|4        chroma subsampling factors (4, 4)\n"
+    "      --quantiser 1..65            quantiser; step = 16 + quantiser (1)\n"
+    "      --threshold 0..100           zero smaller coefficients (0; 30 with --size 256)\n"
+    "      --syndromes 4..254           Reed-Solomon parity bytes per codeword (32)\n"
+    "      --callsign TEXT              start of the header label\n"
+    "      --message TEXT               short message, up to 38 characters\n"
+    "      --counter 0..65535           frame counter the header carries (0)\n"
+    "      --preserve-aspect            fit the picture instead of stretching it\n"
+    "      --preview PNG                also write the picture a receiver will decode\n"
+    "  testcard PNG    write the generated 256 x 256 colour test card\n"
+    "  info FRAME      show the header fields, unit counts and air time of a frame string\n"
     "  lzw IN OUT      compress the bytes of file IN with LZW into file OUT\n"
     "  unlzw IN OUT    expand the LZW file IN into file OUT\n"
     "  help            show this text\n"
@@ -27,8 +43,9 @@ constexpr std::string_view kUsage =
     "Options:\n"
     "  -h, --help      show this text\n"
     "\n"
-    "OUT is replaced only when the whole result has been written.\n"
-    "Exit status: 0 success, 1 a file could not be read or written, 2 wrong usage.\n";
+    "Output files are replaced only when the whole result has been written.\n"
+    "Exit status: 0 success, 1 a file could not be read or written, 2 wrong usage or an\n"
+    "unreadable input, 3 the frame is too large for the chosen settings.\n";
 
 using Transform = void (*)(std::span<const uint8_t>, std::vector<uint8_t>&);
 
@@ -75,6 +92,15 @@ int main(int argc, char** argv) {
     if (command == "help" || std::find_if(args.begin(), args.end(), isHelp) != args.end()) {
         std::fputs(kUsage.data(), stdout);
         return kExitOk;
+    }
+    if (command == "encode") {
+        return tools::runEncode(rest);
+    }
+    if (command == "testcard") {
+        return tools::runTestCard(rest);
+    }
+    if (command == "info") {
+        return tools::runInfo(rest);
     }
     if (command == "lzw") {
         return transformFile(command, codec::LZW, rest);

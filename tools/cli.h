@@ -1,0 +1,53 @@
+#pragma once
+
+// Shared pieces of the vistrel subcommands: exit statuses and a small option reader.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tools {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;   // a file could not be read or written
+inline constexpr int kExitUsage = 2;     // wrong arguments or an unreadable input
+inline constexpr int kExitRejected = 3;  // the frame failed the size check
+
+// Reads "--name VALUE", "--name=VALUE" and bare flags from a subcommand's arguments, in any
+// order; everything else is a positional argument. The first problem found is kept in error.
+class Options {
+public:
+    Options(std::string_view command, const std::vector<std::string_view>& args,
+            const std::vector<std::string_view>& valued,
+            const std::vector<std::string_view>& flags);
+
+    [[nodiscard]] const std::vector<std::string>& positional() const { return positional_; }
+    [[nodiscard]] bool flag(std::string_view name) const;
+    [[nodiscard]] std::optional<std::string> value(std::string_view name) const;
+    // The option as an integer in [low, high]; fallback when absent; error set when malformed.
+    [[nodiscard]] int integer(std::string_view name, int low, int high, int fallback);
+    // The option as one of choices (returns its index); fallback when absent.
+    [[nodiscard]] int choice(std::string_view name, const std::vector<std::string_view>& choices,
+                             int fallback);
+
+    void fail(std::string message);
+    [[nodiscard]] bool ok() const { return error_.empty(); }
+    [[nodiscard]] const std::string& error() const { return error_; }
+
+private:
+    std::string command_;
+    std::vector<std::string> positional_;
+    std::vector<std::pair<std::string, std::string>> values_;
+    std::vector<std::string> flags_;
+    std::string error_;
+};
+
+// Prints "vistrel COMMAND: message" on stderr.
+void reportError(std::string_view command, std::string_view message);
+
+int runEncode(const std::vector<std::string_view>& args);
+int runInfo(const std::vector<std::string_view>& args);
+int runTestCard(const std::vector<std::string_view>& args);
+
+}  // namespace tools

@@ -1,0 +1,220 @@
+// vistrel encode and vistrel info: one frame string from a picture file, and what a frame string
+// holds.
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageReader>
+#include <cstdio>
+#include <string>
+
+#include "encoder/encode_frame.h"
+#include "encoder/frame_format.h"
+#include "encoder/test_pictures.h"
+#include "sender/still_picture.h"
+#include "tools/cli.h"
+#include "tools/file_io.h"
+
+namespace tools {
+
+namespace {
+
+constexpr int kDefaultThreshold256 = 30;  // what choosing "256 x 256" in the window sets
+
+std::string frameReadProblem(encoder::FrameReadError error, int badCodeword) {
+    using encoder::FrameReadError;
+    switch (error) {
+        case FrameReadError::None:
+            return "every codeword and the CRC are good";
+        case FrameReadError::BadLength:
+            return "not a whole number of 41-byte units";
+        case FrameReadError::NoHeader:
+            return "no header block";
+        case FrameReadError::BadHeader:
+            return "the header describes no frame";
+        case FrameReadError::MissingPacket:
+            return "a packet is missing";
+        case FrameReadError::NotCodeword:
+            return "codeword " + std::to_string(badCodeword) + " is damaged";
+        case FrameReadError::CrcMismatch:
+            return "the CRC does not match the coded stream";
+        case FrameReadError::NoEndMarker:
+            return "the end marker is missing";
+    }
+    return "unknown problem";
+}
+
+std::optional<std::vector<uint8_t>> pngBytes(const QImage& image) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG")) return std::nullopt;
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+}  // namespace
+
+int runEncode(const std::vector<std::string_view>& args) {
+    constexpr std::string_view kCommand = "encode";
+    Options opts(kCommand, args,
+                 {"output", "size", "wavelet", "red", "blue", "quantiser", "threshold", "syndromes",
+                  "callsign", "message", "counter", "preview"},
+                 {"preserve-aspect"});
+    encoder::EncoderSettings settings;
+    const int sizes[] = {48, 64, 96, 128, 256};
+    settings.frameSize = sizes[opts.choice("size", {"48", "64", "96", "128", "256"}, 1)];
+    settings.wavelet =
+        static_cast<encoder::Wavelet>(opts.choice("wavelet", {"haar", "d4", "cdf97"}, 2));
+    settings.redFactor = opts.choice("red", {"2", "4"}, 1) == 0 ? 2 : 4;
+    settings.blueFactor = opts.choice("blue", {"2", "4"}, 1) == 0 ? 2 : 4;
+    settings.quantiser = opts.integer("quantiser", 1, 65, 1);
+    settings.threshold =
+        opts.integer("threshold", 0, 100, settings.frameSize == 256 ? kDefaultThreshold256 : 0);
+    settings.syndromes = opts.integer("syndromes", 4, 254, 32);
+    settings.callsign = opts.value("callsign").value_or("");
+    settings.message = opts.value("message").value_or("");
+    encoder::EncoderState state;
+    state.frameCounter = static_cast<uint16_t>(opts.integer("counter", 0, 65535, 0));
+    const auto output = opts.value("output");
+    if (opts.ok() && opts.positional().size() != 1) {
+        opts.fail("expected one INPUT picture (see vistrel --help)");
+    }
+    if (opts.ok() && !output) opts.fail("missing -o FRAME (see vistrel --help)");
+    if (!opts.ok()) {
+        reportError(kCommand, opts.error());
+        return kExitUsage;
+    }
+    const std::string& input = opts.positional().front();
+
+    QImageReader reader(QString::fromStdString(input));
+    const QImage picture = reader.read();
+    if (picture.isNull()) {
+        reportError(kCommand,
+                    "cannot read picture '" + input + "': " + reader.errorString().toStdString());
+        return kExitUsage;
+    }
+    const auto aspect =
+        opts.flag("preserve-aspect") ? sender::Aspect::Preserve : sender::Aspect::Stretch;
+    const encoder::SourcePicture source =
+        sender::sourceFromArea(sender::drawStill(picture, aspect));
+    settings.sourceKind = encoder::SourceKind::Still;
+    settings.sourcePath = input;
+
+    // A preview run: the header carries the counter as given, nothing is counted or sent.
+    const encoder::EncodeResult result =
+        encoder::ENCODEFRAME(settings, source, state, encoder::kEncodePreview);
+    if (result.error == encoder::EncodeError::TooLarge) {
+        for (const std::string& line : result.failureLines) {
+            std::fprintf(stderr, "%s\n", line.c_str());
+        }
+        return kExitRejected;
+    }
+    if (result.error != encoder::EncodeError::None) {
+        reportError(kCommand, "the settings describe no frame");
+        return kExitUsage;
+    }
+    if (const FileResult written = writeFileReplacing(*output, result.frame); !written.ok) {
+        reportError(kCommand, written.error);
+        return kExitFailure;
+    }
+    if (const auto previewPath = opts.value("preview")) {
+        const auto png = pngBytes(sender::imageFromPicture(result.preview));
+        const FileResult written =
+            png ? writeFileReplacing(*previewPath, *png) : FileResult{false, "cannot encode PNG"};
+        if (!written.ok) {
+            reportError(kCommand, written.error);
+            return kExitFailure;
+        }
+    }
+    std::printf("%s\n", result.status.c_str());
+    return kExitOk;
+}
+
+int runTestCard(const std::vector<std::string_view>& args) {
+    constexpr std::string_view kCommand = "testcard";
+    Options opts(kCommand, args, {}, {});
+    if (opts.ok() && opts.positional().size() != 1) {
+        opts.fail("expected one PNG file to write (see vistrel --help)");
+    }
+    if (!opts.ok()) {
+        reportError(kCommand, opts.error());
+        return kExitUsage;
+    }
+    const encoder::SourcePicture card = encoder::testCard();
+    QImage image(encoder::kSourceSide, encoder::kSourceSide, QImage::Format_RGB32);
+    for (int y = 0; y < encoder::kSourceSide; ++y) {
+        for (int x = 0; x < encoder::kSourceSide; ++x) {
+            image.setPixel(x, y, qRgb(card.red(x, y), card.green(x, y), card.blue(x, y)));
+        }
+    }
+    const auto png = pngBytes(image);
+    const FileResult written = png ? writeFileReplacing(opts.positional().front(), *png)
+                                   : FileResult{false, "cannot encode PNG"};
+    if (!written.ok) {
+        reportError(kCommand, written.error);
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+int runInfo(const std::vector<std::string_view>& args) {
+    constexpr std::string_view kCommand = "info";
+    Options opts(kCommand, args, {}, {});
+    if (opts.ok() && opts.positional().size() != 1) {
+        opts.fail("expected one FRAME file (see vistrel --help)");
+    }
+    if (!opts.ok()) {
+        reportError(kCommand, opts.error());
+        return kExitUsage;
+    }
+    const std::string& path = opts.positional().front();
+    std::string error;
+    const auto frame = readFile(path, error);
+    if (!frame) {
+        reportError(kCommand, error);
+        return kExitFailure;
+    }
+
+    int packets = 0, headers = 0, messages = 0;
+    std::optional<encoder::HeaderFields> header;
+    std::string message;
+    const size_t units = frame->size() / encoder::kUnitBytes;
+    for (size_t u = 0; u < units; ++u) {
+        const std::span<const uint8_t> unit(frame->data() + u * encoder::kUnitBytes,
+                                            encoder::kUnitBytes);
+        if (const auto fields = encoder::parseHeaderBlock(unit)) {
+            ++headers;
+            if (!header) header = fields;
+        } else if (unit[0] == 'm' && unit[1] == 's' && unit[2] == 'g') {
+            if (messages++ == 0) message.assign(unit.begin() + 3, unit.end());
+        } else {
+            ++packets;
+        }
+    }
+    if (!header) {
+        reportError(kCommand, "'" + path + "' holds no header block: not a frame string");
+        return kExitUsage;
+    }
+    const auto params = header->pictureParams();
+    const char letter = static_cast<char>(header->letter);
+    const std::string wavelet =
+        params ? std::string(encoder::waveletName(params->wavelet)) : "unknown";
+    std::printf("header:    t %d, k %d, frame counter %u\n", header->t, header->k,
+                static_cast<unsigned>(header->counter));
+    std::printf("picture:   %d x %d, %s (%c), red factor %d, blue factor %d, step %d\n",
+                header->frameSize, header->frameSize, wavelet.c_str(), letter, header->redFactor,
+                header->blueFactor, header->step);
+    std::printf("payload:   L %d bytes, fill f %d, row r %d, codeword n' %d\n", header->length,
+                header->fill, header->r(), header->codewordLength());
+    std::printf("label:     \"%s\"\n", header->label.c_str());
+    if (messages > 0) std::printf("message:   \"%s\"\n", message.c_str());
+    std::printf("units:     %d packets, %d header blocks, %d message blocks (%zu bytes)\n", packets,
+                headers, messages, frame->size());
+    std::printf("air time:  %.1f seconds at %d bytes/s\n",
+                static_cast<double>(frame->size()) / encoder::kBytesPerSecond,
+                encoder::kBytesPerSecond);
+    const encoder::FrameContents contents = encoder::readFrame(*frame);
+    std::printf("check:     %s\n", frameReadProblem(contents.error, contents.badCodeword).c_str());
+    return kExitOk;
+}
+
+}  // namespace tools
