@@ -88,6 +88,16 @@ int Options::choice(std::string_view name, const std::vector<std::string_view>& 
     return fallback;
 }
 
+void Options::expectPositional(size_t count, std::string_view message) {
+    if (ok() && positional_.size() != count) fail(std::string(message) + " (see vistrel --help)");
+}
+
+bool Options::reportIfFailed() const {
+    if (ok()) return false;
+    reportError(command_, error_);
+    return true;
+}
+
 void Options::fail(std::string message) {
     if (error_.empty()) error_ = std::move(message);
 }

@@ -31,6 +31,11 @@ public:
     [[nodiscard]] int choice(std::string_view name, const std::vector<std::string_view>& choices,
                              int fallback);
 
+    // Fails with message unless exactly count positional arguments were given.
+    void expectPositional(size_t count, std::string_view message);
+    // Prints the first problem and tells whether there was one.
+    [[nodiscard]] bool reportIfFailed() const;
+
     void fail(std::string message);
     [[nodiscard]] bool ok() const { return error_.empty(); }
     [[nodiscard]] const std::string& error() const { return error_; }

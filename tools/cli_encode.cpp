@@ -1,7 +1,6 @@
 // vistrel encode and vistrel info: one frame string from a picture file, and what a frame string
 // holds.
 
-#include <QBuffer>
 #include <QImage>
 #include <QImageReader>
 #include <cstdio>
@@ -13,6 +12,7 @@
 #include "sender/still_picture.h"
 #include "tools/cli.h"
 #include "tools/file_io.h"
+#include "tools/picture_io.h"
 
 namespace tools {
 
@@ -43,14 +43,6 @@ std::string frameReadProblem(encoder::FrameReadError error, int badCodeword) {
     return "unknown problem";
 }
 
-std::optional<std::vector<uint8_t>> pngBytes(const QImage& image) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG")) return std::nullopt;
-    return std::vector<uint8_t>(bytes.begin(), bytes.end());
-}
-
 }  // namespace
 
 int runEncode(const std::vector<std::string_view>& args) {
@@ -75,14 +67,9 @@ int runEncode(const std::vector<std::string_view>& args) {
     encoder::EncoderState state;
     state.frameCounter = static_cast<uint16_t>(opts.integer("counter", 0, 65535, 0));
     const auto output = opts.value("output");
-    if (opts.ok() && opts.positional().size() != 1) {
-        opts.fail("expected one INPUT picture (see vistrel --help)");
-    }
+    opts.expectPositional(1, "expected one INPUT picture");
     if (opts.ok() && !output) opts.fail("missing -o FRAME (see vistrel --help)");
-    if (!opts.ok()) {
-        reportError(kCommand, opts.error());
-        return kExitUsage;
-    }
+    if (opts.reportIfFailed()) return kExitUsage;
     const std::string& input = opts.positional().front();
 
     QImageReader reader(QString::fromStdString(input));
@@ -117,9 +104,7 @@ int runEncode(const std::vector<std::string_view>& args) {
         return kExitFailure;
     }
     if (const auto previewPath = opts.value("preview")) {
-        const auto png = pngBytes(sender::imageFromPicture(result.preview));
-        const FileResult written =
-            png ? writeFileReplacing(*previewPath, *png) : FileResult{false, "cannot encode PNG"};
+        const FileResult written = writePng(*previewPath, sender::imageFromPicture(result.preview));
         if (!written.ok) {
             reportError(kCommand, written.error);
             return kExitFailure;
@@ -132,23 +117,10 @@ int runEncode(const std::vector<std::string_view>& args) {
 int runTestCard(const std::vector<std::string_view>& args) {
     constexpr std::string_view kCommand = "testcard";
     Options opts(kCommand, args, {}, {});
-    if (opts.ok() && opts.positional().size() != 1) {
-        opts.fail("expected one PNG file to write (see vistrel --help)");
-    }
-    if (!opts.ok()) {
-        reportError(kCommand, opts.error());
-        return kExitUsage;
-    }
-    const encoder::SourcePicture card = encoder::testCard();
-    QImage image(encoder::kSourceSide, encoder::kSourceSide, QImage::Format_RGB32);
-    for (int y = 0; y < encoder::kSourceSide; ++y) {
-        for (int x = 0; x < encoder::kSourceSide; ++x) {
-            image.setPixel(x, y, qRgb(card.red(x, y), card.green(x, y), card.blue(x, y)));
-        }
-    }
-    const auto png = pngBytes(image);
-    const FileResult written = png ? writeFileReplacing(opts.positional().front(), *png)
-                                   : FileResult{false, "cannot encode PNG"};
+    opts.expectPositional(1, "expected one PNG file to write");
+    if (opts.reportIfFailed()) return kExitUsage;
+    const FileResult written =
+        writePng(opts.positional().front(), imageFromSource(encoder::testCard()));
     if (!written.ok) {
         reportError(kCommand, written.error);
         return kExitFailure;
@@ -159,13 +131,8 @@ int runTestCard(const std::vector<std::string_view>& args) {
 int runInfo(const std::vector<std::string_view>& args) {
     constexpr std::string_view kCommand = "info";
     Options opts(kCommand, args, {}, {});
-    if (opts.ok() && opts.positional().size() != 1) {
-        opts.fail("expected one FRAME file (see vistrel --help)");
-    }
-    if (!opts.ok()) {
-        reportError(kCommand, opts.error());
-        return kExitUsage;
-    }
+    opts.expectPositional(1, "expected one FRAME file");
+    if (opts.reportIfFailed()) return kExitUsage;
     const std::string& path = opts.positional().front();
     std::string error;
     const auto frame = readFile(path, error);
