@@ -1,14 +1,29 @@
-// The encoder pipeline per frame size, on the generated test card: ENCODEFRAME as the send timer
-// runs it (colour, transforms, quantisation, ARITHCODE, frame format, preview decode), the
-// preview decode alone, and the frame format alone (CRC, 39 RS codewords, interleaving) and its
-// reader. Items are frames; bytes are source bytes for the encode, frame-string bytes for the
-// frame format, coefficient bytes for the decode.
+// The encoder pipeline, one case per frame size and wavelet. Items are frames; bytes are source
+// bytes for the encode, frame-string bytes for the frame format, coefficient bytes for the
+// decode.
+//
+// EncodeFrame/<wavelet>/<N>          ENCODEFRAME as the send timer runs it (colour, transforms,
+//                                    quantisation, ARITHCODE, frame format, preview decode) on
+//                                    the test card at the default settings (factors 4/4,
+//                                    quantiser 1, threshold 0, syndromes 32)
+// EncodeFrameNoPreview/...           the same without the preview decode
+// .../rejected                       the size check rejects this frame: the time is the encode
+//                                    up to the check, with no frame format and no preview
+// .../256/threshold30/<picture>      threshold 30, otherwise the defaults; the test card does not
+//                                    fit a frame at 256 with D4 or CDF 9/7, so the zone plate
+//                                    (energy in every band) and the gradient (smooth) are used
+// .../256/coarse                     quantiser 65, threshold 100, syndromes 4 on the test card
+// DecodePreview, BuildFrame,         the preview decode alone, the frame format alone (CRC, 39
+// ReadFrame /<N>                     RS codewords, interleaving) and its reader, CDF 9/7 with
+//                                    the settings of .../coarse at 256, the defaults elsewhere
 //
 // Medians: encode_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "encoder/decode_frame.h"
@@ -20,14 +35,28 @@ namespace {
 
 using namespace encoder;
 
-// Settings under which the test card fits a frame at every size (256 needs a coarse step and
-// the least parity).
-EncoderSettings settingsFor(int frameSize) {
+constexpr int kFrameSizes[] = {48, 64, 96, 128, 256};
+
+struct NamedWavelet {
+    const char* name;
+    Wavelet wavelet;
+};
+constexpr NamedWavelet kWavelets[] = {
+    {"haar", Wavelet::Haar}, {"d4", Wavelet::D4}, {"cdf97", Wavelet::Cdf97}};
+
+EncoderSettings defaults(int frameSize, Wavelet wavelet) {
     EncoderSettings s;
     s.frameSize = frameSize;
-    s.wavelet = Wavelet::Cdf97;
+    s.wavelet = wavelet;
     s.callsign = "BENCH ";
     s.sourcePath = "card";
+    return s;
+}
+
+// The coarse step, high threshold and least parity under which the test card fits a frame at
+// 256.
+EncoderSettings coarse(int frameSize) {
+    EncoderSettings s = defaults(frameSize, Wavelet::Cdf97);
     if (frameSize == 256) {
         s.threshold = 100;
         s.quantiser = 65;
@@ -36,28 +65,41 @@ EncoderSettings settingsFor(int frameSize) {
     return s;
 }
 
-void encodeFrame(benchmark::State& state) {
-    const int n = static_cast<int>(state.range(0));
-    const EncoderSettings settings = settingsFor(n);
-    const SourcePicture source = testCard();
+void runEncode(benchmark::State& state, const EncoderSettings& settings,
+               const SourcePicture& source, PreviewDecode preview) {
     EncoderState encoder;
     for (auto _ : state) {
-        EncodeResult r = ENCODEFRAME(settings, source, encoder, kEncodeSend);
+        EncodeResult r = encodeFrame(settings, source, encoder, kEncodeSend, preview);
+        benchmark::DoNotOptimize(r.coded.data());
         benchmark::DoNotOptimize(r.frame.data());
-        if (r.error != EncodeError::None) {
-            state.SkipWithError("frame rejected");
-            break;
-        }
     }
     state.SetItemsProcessed(state.iterations());
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kSourceBytes));
 }
 
+// Registers the case with and without the preview; a frame the size check rejects gets
+// "/rejected" on its name.
+void registerEncode(const std::string& suffix, const EncoderSettings& settings,
+                    const SourcePicture& source) {
+    EncoderState probe;
+    const bool rejected =
+        ENCODEFRAME(settings, source, probe, kEncodePreview).error == EncodeError::TooLarge;
+    const std::string name = suffix + (rejected ? "/rejected" : "");
+    for (const auto& [prefix, preview] :
+         {std::pair{"EncodeFrame/", PreviewDecode::Decode},
+          std::pair{"EncodeFrameNoPreview/", PreviewDecode::Skip}}) {
+        benchmark::RegisterBenchmark((prefix + name).c_str(),
+                                     [settings, source, preview = preview](benchmark::State& s) {
+                                         runEncode(s, settings, source, preview);
+                                     });
+    }
+}
+
 void decodePreview(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
     EncoderState encoder;
-    const EncodeResult sent = ENCODEFRAME(settingsFor(n), testCard(), encoder, kEncodePreview);
-    const PictureParams params = pictureParams(settingsFor(n));
+    const EncodeResult sent = ENCODEFRAME(coarse(n), testCard(), encoder, kEncodePreview);
+    const PictureParams params = pictureParams(coarse(n));
     for (auto _ : state) {
         PictureDecode d = decodePicture(sent.coded, sent.coefficientCount, params);
         benchmark::DoNotOptimize(d.picture.pixels.data());
@@ -69,7 +111,7 @@ void decodePreview(benchmark::State& state) {
 void buildFrameFormat(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
     EncoderState encoder;
-    const EncoderSettings settings = settingsFor(n);
+    const EncoderSettings settings = coarse(n);
     const EncodeResult sent = ENCODEFRAME(settings, testCard(), encoder, kEncodePreview);
     FrameInput input;
     input.coded = sent.coded;
@@ -87,7 +129,7 @@ void buildFrameFormat(benchmark::State& state) {
 void readFrameFormat(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
     EncoderState encoder;
-    const EncodeResult sent = ENCODEFRAME(settingsFor(n), testCard(), encoder, kEncodePreview);
+    const EncodeResult sent = ENCODEFRAME(coarse(n), testCard(), encoder, kEncodePreview);
     for (auto _ : state) {
         FrameContents read = readFrame(sent.frame);
         benchmark::DoNotOptimize(read.coded.data());
@@ -97,12 +139,34 @@ void readFrameFormat(benchmark::State& state) {
 }
 
 void frameSizes(benchmark::internal::Benchmark* b) {
-    for (const int n : {48, 64, 96, 128, 256}) b->Arg(n);
+    for (const int n : kFrameSizes) b->Arg(n);
 }
+
+[[maybe_unused]] const bool kEncodeCasesRegistered = [] {
+    const SourcePicture card = testCard();
+    for (const NamedWavelet& w : kWavelets) {
+        for (const int n : kFrameSizes) {
+            registerEncode(std::string(w.name) + "/" + std::to_string(n), defaults(n, w.wavelet),
+                           card);
+        }
+    }
+    const struct {
+        const char* name;
+        SourcePicture picture;
+    } smoother[] = {{"zoneplate", zonePlate()}, {"gradient", gradient()}};
+    for (const NamedWavelet& w : kWavelets) {
+        for (const auto& p : smoother) {
+            EncoderSettings s = defaults(256, w.wavelet);
+            s.threshold = 30;
+            registerEncode(std::string(w.name) + "/256/threshold30/" + p.name, s, p.picture);
+        }
+    }
+    registerEncode("cdf97/256/coarse", coarse(256), card);
+    return true;
+}();
 
 }  // namespace
 
-BENCHMARK(encodeFrame)->Name("EncodeFrame")->Apply(frameSizes);
 BENCHMARK(decodePreview)->Name("DecodePreview")->Apply(frameSizes);
 BENCHMARK(buildFrameFormat)->Name("BuildFrame")->Apply(frameSizes);
 BENCHMARK(readFrameFormat)->Name("ReadFrame")->Apply(frameSizes);

@@ -1,7 +1,11 @@
 #include "codec/rs.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace codec {
 namespace {
@@ -12,11 +16,11 @@ constexpr int kMaxRoots = 2 * kRsMaxT;  // 254 parity symbols at most
 // Primitive polynomial coefficients, constant term first: x^8 + x^4 + x^3 + x^2 + 1.
 constexpr std::array<int, kRsM + 1> kPrim = {1, 0, 1, 1, 1, 0, 0, 0, 1};
 
-using SpecTable = std::array<int32_t, kRsN + 1>;
+using FieldTable = std::array<int32_t, kRsN + 1>;
 
 // RSGENGF's steps, run by RSGENGF on the caller's arrays and at compile time for the working
 // tables below, so both hold the same field.
-constexpr void buildField(SpecTable& antilog, SpecTable& log) {
+constexpr void buildField(FieldTable& antilog, FieldTable& log) {
     int32_t mask = 1;
     antilog[kRsM] = 0;
     for (int i = 0; i < kRsM; ++i) {
@@ -50,8 +54,8 @@ struct Field {
 };
 
 constexpr Field makeField() {
-    SpecTable antilog{};
-    SpecTable log{};
+    FieldTable antilog{};
+    FieldTable log{};
     buildField(antilog, log);
     Field f;
     for (int e = 0; e < 2 * kN; ++e) {
@@ -195,6 +199,100 @@ void RSENCODE(RsState& rs) {
     for (int j = 0; j < nroots; ++j) {
         rs.parity[j] = p[j];
     }
+}
+
+namespace {
+
+// The shift register of rsEncodeFilledRows for a register of Words 64-bit words, fixed at
+// compile time so that the words stay in registers: only the feedback byte's product row is
+// loaded per symbol.
+template <size_t Words>
+void feedBlocks(const uint64_t* products, std::span<const uint8_t> rows, size_t count,
+                size_t stride, int r, int fillCount, uint8_t fill, int nroots, uint8_t* parity) {
+    std::array<uint64_t, Words> reg{};
+    const auto feed = [&reg, products](uint8_t symbol) {
+        const uint64_t* add = products + ((symbol ^ reg[0]) & 0xFF) * Words;
+#pragma GCC unroll 32
+        for (size_t k = 0; k + 1 < Words; ++k) {
+            reg[k] = ((reg[k] >> 8) | (reg[k + 1] << 56)) ^ add[k];
+        }
+        reg[Words - 1] = (reg[Words - 1] >> 8) ^ add[Words - 1];
+    };
+    for (int i = 0; i < fillCount; ++i) feed(fill);
+    const std::array<uint64_t, Words> filled = reg;
+    std::array<uint8_t, 8 * Words> bytes{};
+    for (size_t b = 0; b < count; ++b) {
+        reg = filled;
+        const uint8_t* data = rows.data() + b * stride;
+        for (int i = r - 1; i >= 0; --i) feed(data[i]);
+        std::memcpy(bytes.data(), reg.data(), bytes.size());
+        uint8_t* out = parity + b * static_cast<size_t>(nroots);
+        for (int j = 0; j < nroots; ++j) out[j] = bytes[nroots - 1 - j];
+    }
+}
+
+using FeedBlocks = void (*)(const uint64_t*, std::span<const uint8_t>, size_t, size_t, int, int,
+                            uint8_t, int, uint8_t*);
+
+template <size_t... W>
+constexpr std::array<FeedBlocks, sizeof...(W)> feedBlocksTable(std::index_sequence<W...>) {
+    return {&feedBlocks<W + 1>...};
+}
+
+// One register width for every t: 2t parity bytes take (2t + 7) / 8 words, 1 to 32.
+constexpr auto kFeedBlocks = feedBlocksTable(std::make_index_sequence<(kMaxRoots + 7) / 8>());
+
+}  // namespace
+
+void rsEncodeFilledRows(const RsState& rs, std::span<const uint8_t> rows, int blocks, uint8_t fill,
+                        std::span<uint8_t> parity) {
+    if (!validT(rs.t) || blocks < 1 || rows.size() % static_cast<size_t>(blocks) != 0) {
+        return;
+    }
+    const int nroots = 2 * rs.t;
+    const size_t count = static_cast<size_t>(blocks);
+    if (parity.size() / static_cast<size_t>(nroots) < count) {
+        return;
+    }
+    const size_t stride = rows.size() / count;
+    const int r = static_cast<int>(std::min<size_t>(stride, static_cast<size_t>(kN - nroots)));
+    const int fillCount = kN - nroots - r;
+    // The register is kept reversed, feedback end first, in little-endian 64-bit words: byte q
+    // of the register is byte q % 8 of word q / 8. A symbol shifts it down one byte, across the
+    // words, and XORs in the feedback byte's products with the generator, a word at a time.
+    // Bytes above the register stay 0: the product rows are padded with zeros and the shift
+    // brings in zeros from the top.
+    static_assert(std::endian::native == std::endian::little);
+    const size_t words = (static_cast<size_t>(nroots) + 7) / 8;
+    std::array<uint8_t, 8 * ((kMaxRoots + 7) / 8)> reversed{};
+    for (int q = 0; q < nroots; ++q) {
+        const auto e = static_cast<uint32_t>(rs.gen[nroots - 1 - q]);
+        reversed[q] = e < kN ? kField.exp[e] : 0;
+    }
+    // Row f holds f times the reversed generator. Multiplication by f is linear over the bits
+    // of f, so row 1 is the generator itself, row 2^b is row 2^(b-1) times alpha, and every
+    // other row is the XOR of two rows already built. Times alpha is, in each byte, a shift and
+    // the primitive polynomial's low terms (x^4 + x^3 + x^2 + 1) where a bit left the top.
+    std::vector<uint64_t> productWords(256 * words, 0);
+    uint64_t* const table = productWords.data();
+    std::memcpy(table + words, reversed.data(), 8 * words);
+    constexpr uint64_t kHighBits = 0x8080808080808080;
+    constexpr uint64_t kPrimLow = 0x1D;
+    for (size_t f = 2; f < 256; f *= 2) {
+        for (size_t k = 0; k < words; ++k) {
+            const uint64_t v = table[f / 2 * words + k];
+            table[f * words + k] = ((v & ~kHighBits) << 1) ^ (((v & kHighBits) >> 7) * kPrimLow);
+        }
+    }
+    for (size_t f = 3; f < 256; ++f) {
+        const size_t low = f & (0 - f);
+        if (low == f) continue;
+        for (size_t k = 0; k < words; ++k) {
+            table[f * words + k] = table[(f - low) * words + k] ^ table[low * words + k];
+        }
+    }
+    kFeedBlocks[words - 1](productWords.data(), rows, count, stride, r, fillCount, fill, nroots,
+                           parity.data());
 }
 
 void RSDECODE(RsState& rs, std::span<const int32_t> erasures) {

@@ -12,8 +12,9 @@
 // by RSGENGF's steps (exp and log at compile time, a 64 KB product table on first use), so no
 // index they form can leave a table whatever the arrays below hold; RSGENGF fills antilog and
 // log for callers that want them. A t outside 1..kRsMaxT (a header byte off the air can say
-// anything) makes RSGENPOLY and RSENCODE change nothing and RSDECODE give kRsFailed. No call
-// allocates; RSDECODE keeps its working polynomials on the stack.
+// anything) makes RSGENPOLY and RSENCODE change nothing and RSDECODE give kRsFailed. Only
+// rsEncodeFilledRows allocates (its product table); RSDECODE keeps its working polynomials on the
+// stack.
 
 #include <array>
 #include <cstdint>
@@ -45,6 +46,15 @@ void RSGENGF(RsState& rs);
 void RSGENPOLY(RsState& rs);
 // Computes parity[0..2t-1] from data[0..k-1]; only the low 8 bits of each data entry count.
 void RSENCODE(RsState& rs);
+// RSENCODE for blocks whose top data symbols are the same fill byte: rows holds `blocks` rows of
+// r bytes, and block b has data[i] = rows[b*r + i] for i < r and fill above (a row longer than k
+// gives its first k bytes). Writes each block's 2t parity bytes, in RSENCODE's order, to
+// parity[b*2t ..]; they are the bytes RSENCODE gives block by block. The fill goes through the
+// shift register once for all blocks, and each feedback byte's 2t products with the generator
+// come from one table row. Changes nothing when t is outside 1..kRsMaxT, blocks is below 1,
+// rows is not a whole number of rows or parity is too short.
+void rsEncodeFilledRows(const RsState& rs, std::span<const uint8_t> rows, int blocks, uint8_t fill,
+                        std::span<uint8_t> parity);
 // Corrects received in place, treating the listed block positions as erased, and sets count:
 // 0 when received is a code word, the number of corrected symbols (errors and erasures), or
 // kRsFailed when the block cannot be corrected, leaving received exactly as it arrived. A block

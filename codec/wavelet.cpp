@@ -1,5 +1,7 @@
 #include "codec/wavelet.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -45,7 +47,7 @@ constexpr Ext kHaar = kHaarFactor;  // the float 1.414, widened exactly
 constexpr int kScratch = 256;
 
 // L/2 rounded to nearest with ties to even, as every half length of the kernels.
-int halfLength(int L) { return roundToInt(static_cast<Ext>(L) / 2); }
+int halfLength(int L) { return static_cast<int>(roundedShift(L, 1)); }
 
 int lineLength(std::span<const double> line) {
     return static_cast<int>(std::min<size_t>(line.size(), std::numeric_limits<int>::max()));
@@ -73,32 +75,46 @@ HaarLevels haarLevels(int n) {
 // odd length that rounds its half up reads a defined neighbour instead of leaving the line.
 using HaarLine = std::array<int32_t, kHaarMaxLength + 1>;
 
-void haarForwardLevel(HaarLine& a, int L) {
+// The Haar statements in exact integers. The pair average (a sum of two int32 over 2) and the
+// products with 1.414f = 2965373 / 2^21 (below 2^54) are exact in extended precision, so
+// rounding them is rounding exact rationals. The inverse's quotient t / 1.414f = t 2^21 / 2965373
+// is never a tie (2965373 is odd, so a tie would need 2965373 | t, which makes it whole), lies at
+// least 1 / 5930746 from any half, and its extended value (below 2^33) is within 2^-31 of it: it
+// rounds like the exact one.
+constexpr int64_t kHaarNumerator = 2965373;
+constexpr int kHaarShift = 21;
+static_assert(static_cast<Ext>(kHaarNumerator) / (1 << kHaarShift) == kHaar);
+
+void haarForwardLevel(HaarLine& line, int L) {
     const int h = halfLength(L);
-    std::array<int64_t, kHaarMaxLength / 2 + 1> avg;
-    std::array<int64_t, kHaarMaxLength / 2 + 1> dif;
+    std::array<int64_t, kHaarMaxLength / 2 + 1> averages;
+    std::array<int64_t, kHaarMaxLength / 2 + 1> differences;
+    int32_t* const a = line.data();
+    int64_t* const avg = averages.data();
+    int64_t* const dif = differences.data();
     for (int i = 0; i < h; ++i) {
-        // The average of two int32 is exact in extended precision and rounds ties to even:
-        // 10, 7 -> 8.5 -> 8.
-        avg[i] = roundToInt((static_cast<Ext>(a[2 * i + 1]) + a[2 * i]) / 2);
+        // Ties to even: 10, 7 -> 8.5 -> 8.
+        avg[i] = roundedShift(static_cast<int64_t>(a[2 * i + 1]) + a[2 * i], 1);
         dif[i] = a[2 * i] - avg[i];
     }
     for (int i = 0; i < h; ++i) {
-        a[i] = roundToInt(kHaar * avg[i]);
-        a[h + i] = roundToInt(kHaar * dif[i]);
+        a[i] = saturatedInt32(roundedShift(kHaarNumerator * avg[i], kHaarShift));
+        a[h + i] = saturatedInt32(roundedShift(kHaarNumerator * dif[i], kHaarShift));
     }
 }
 
-void haarInverseLevel(HaarLine& a, int L) {
+void haarInverseLevel(HaarLine& line, int L) {
     const int h = halfLength(L);
-    std::array<int64_t, kHaarMaxLength + 2> t;
+    std::array<int64_t, kHaarMaxLength + 2> sums;
+    int32_t* const a = line.data();
+    int64_t* const t = sums.data();
     for (int i = 0; i < h; ++i) {
         t[2 * i] = static_cast<int64_t>(a[h + i]) + a[i];
         t[2 * i + 1] = static_cast<int64_t>(a[i]) - a[h + i];
     }
     for (int i = 2 * h; i < L; ++i) t[i] = 0;  // an odd L whose half rounds down
     for (int i = 0; i < L; ++i) {
-        a[i] = roundToInt(static_cast<Ext>(t[i]) / kHaar);
+        a[i] = saturatedInt32(roundedQuotient(t[i] * (int64_t{1} << kHaarShift), kHaarNumerator));
     }
 }
 
@@ -123,12 +139,14 @@ PlaneLine planeLine(Plane& plane, int k, int n, bool alongX) {
     return {plane.samples.data() + k, plane.width, n};
 }
 
-void loadLine(const PlaneLine& line, HaarLine& a) {
+void loadLine(const PlaneLine& line, HaarLine& to) {
+    int32_t* const a = to.data();
     for (int i = 0; i < line.n; ++i) a[i] = line.first[i * line.stride];
     a[line.n] = 0;
 }
 
-void storeLine(const HaarLine& a, const PlaneLine& line) {
+void storeLine(const HaarLine& from, const PlaneLine& line) {
+    const int32_t* const a = from.data();
     for (int i = 0; i < line.n; ++i) line.first[i * line.stride] = a[i];
 }
 
@@ -140,8 +158,11 @@ void haarForward(Plane& plane, int k, int n, bool alongX, int threshold) {
     const HaarLevels levels = haarLevels(n);
     for (int level = 0; level < levels.count; ++level) haarForwardLevel(a, levels.length[level]);
     // Strictly below threshold, so threshold 0 (or less) never zeroes anything.
-    for (int i = 0; i < n; ++i) {
-        if (std::abs(static_cast<int64_t>(a[i])) < threshold) a[i] = 0;
+    if (threshold > 0) {
+        int32_t* const v = a.data();
+        for (int i = 0; i < n; ++i) {
+            if (std::abs(static_cast<int64_t>(v[i])) < threshold) v[i] = 0;
+        }
     }
     storeLine(a, line);
 }
@@ -181,19 +202,21 @@ void mergeBySwaps(double* x, int L) {
 void splitEven(double* x, int L) {
     if (L > 2 * kScratch) return splitBySwaps(x, L);
     const int h = L / 2;
-    std::array<double, kScratch> odd;
+    std::array<double, kScratch> scratch;
+    double* const odd = scratch.data();
     for (int i = 0; i < h; ++i) {
         odd[i] = x[2 * i + 1];
         x[i] = x[2 * i];  // i <= 2i: never overwrites an even sample not yet moved
     }
-    std::copy_n(odd.begin(), h, x + h);
+    std::copy_n(odd, h, x + h);
 }
 
 void mergeEven(double* x, int L) {
     if (L > 2 * kScratch) return mergeBySwaps(x, L);
     const int h = L / 2;
-    std::array<double, kScratch> odd;
-    std::copy_n(x + h, h, odd.begin());
+    std::array<double, kScratch> scratch;
+    double* const odd = scratch.data();
+    std::copy_n(x + h, h, odd);
     for (int i = h - 1; i >= 0; --i) {  // downwards: x[i] moves to x[2i] >= i
         x[2 * i] = x[i];
         x[2 * i + 1] = odd[i];
@@ -218,6 +241,28 @@ D4Halves d4Halves(std::span<double> line, int L) {
 }
 
 }  // namespace
+
+void roundDoublesToInt(const double* from, int32_t* to, int n) {
+    // cvtpd2dq rounds in the current SSE mode, round to nearest with ties to even unless a
+    // caller changes it, like the addition of roundDoubleToInt (which relies on the same mode).
+    const __m128d low = _mm_set1_pd(-2147483647.0);
+    const __m128d high = _mm_set1_pd(2147483647.0);
+    int x = 0;
+    for (; x + 2 <= n; x += 2) {
+        const __m128d v = _mm_loadu_pd(from + x);
+        // Both comparisons fail for NaN, which then takes roundDoubleToInt too.
+        const __m128d inside = _mm_and_pd(_mm_cmpgt_pd(v, low), _mm_cmplt_pd(v, high));
+        if (_mm_movemask_pd(inside) == 3) {
+            const __m128i rounded = _mm_cvtpd_epi32(v);
+            to[x] = _mm_cvtsi128_si32(rounded);
+            to[x + 1] = _mm_cvtsi128_si32(_mm_srli_si128(rounded, 4));
+        } else {
+            to[x] = roundDoubleToInt(from[x]);
+            to[x + 1] = roundDoubleToInt(from[x + 1]);
+        }
+    }
+    if (x < n) to[x] = roundDoubleToInt(from[x]);
+}
 
 void HAARFWDX(Plane& plane, int k, int n) { haarForward(plane, k, n, true, 0); }
 
@@ -290,7 +335,7 @@ void D4FORWARD(std::span<double> line, int n, int mode, int frameSize) {
     } else if (mode == 1) {
         stop = n - 1;
     } else {
-        stop = roundToInt(static_cast<Ext>(n) / 8 - 1);
+        stop = static_cast<int>(roundedShift(int64_t{n} - 8, 3));  // round(n / 8 - 1)
     }
     // L >= 2: for n below 8 the rule would reach a level on 1 (h = 0, reading s[-1]) and, with
     // stop = -1, halve 0 for ever.
@@ -308,7 +353,7 @@ void D4INVERSE(std::span<double> line, int n, int mode, int frameSize) {
     } else if (mode == 1) {
         start = n;
     } else {
-        start = roundToInt(static_cast<Ext>(n) / 8);
+        start = static_cast<int>(roundedShift(n, 3));  // round(n / 8)
     }
     // A start of 0 (n below 4) would double 0 for ever. A level on 1 is skipped, as in the
     // forward, by the steps themselves.
@@ -323,24 +368,41 @@ void D4INVERSE(std::span<double> line, int n, int mode, int frameSize) {
 
 // The boundary statements take the missing neighbour by symmetry (x[n] = x[n-2], x[-1] = x[1]),
 // hence the factor 2. Products of constants such as (-A) * 2 are exact.
+//
+// Each loop below runs one statement on every other element. The neighbour that statements i
+// and i + 2 share is carried from one to the next in extended form, exactly the double it was
+// loaded from: left to itself, the compiler carries it in an SSE register and passes it to the
+// x87 unit through memory on every element. The order of two addends never changes their sum.
 void CDF97FWD(std::span<double> line, int n) {
     if (n < 2 || n % 2 != 0 || n > lineLength(line)) return;
     double* x = line.data();
+    Ext left = x[0];
     for (int i = 1; i < n - 2; i += 2) {
-        x[i] = static_cast<double>(x[i] + (static_cast<Ext>(x[i + 1]) + x[i - 1]) * kNegA);
+        const Ext right = x[i + 1];
+        x[i] = static_cast<double>(x[i] + (right + left) * kNegA);
+        left = right;
     }
     x[n - 1] = static_cast<double>(x[n - 1] + kNegA * 2 * x[n - 2]);
     x[0] = static_cast<double>(x[0] + kNegB * 2 * x[1]);
+    left = x[1];
     for (int i = 2; i < n - 1; i += 2) {
-        x[i] = static_cast<double>(x[i] + (static_cast<Ext>(x[i - 1]) + x[i + 1]) * kNegB);
+        const Ext right = x[i + 1];
+        x[i] = static_cast<double>(x[i] + (left + right) * kNegB);
+        left = right;
     }
+    left = x[0];
     for (int i = 1; i < n - 2; i += 2) {
-        x[i] = static_cast<double>(x[i] + (static_cast<Ext>(x[i + 1]) + x[i - 1]) * kC);
+        const Ext right = x[i + 1];
+        x[i] = static_cast<double>(x[i] + (right + left) * kC);
+        left = right;
     }
     x[n - 1] = static_cast<double>(x[n - 1] + kC * 2 * x[n - 2]);
     x[0] = static_cast<double>((x[0] + kD * 2 * x[1]) * kK);
+    left = x[1];
     for (int i = 2; i < n - 1; i += 2) {
-        x[i] = static_cast<double>((x[i] + (static_cast<Ext>(x[i - 1]) + x[i + 1]) * kD) * kK);
+        const Ext right = x[i + 1];
+        x[i] = static_cast<double>((x[i] + (left + right) * kD) * kK);
+        left = right;
     }
     for (int i = 1; i < n; i += 2) x[i] = static_cast<double>(x[i] / kNegK);
     splitEven(x, n);
@@ -352,19 +414,31 @@ void CDF97INV(std::span<double> line, int n) {
     mergeEven(x, n);
     for (int i = 1; i < n; i += 2) x[i] = static_cast<double>(x[i] * kNegK);
     x[0] = static_cast<double>(x[0] / kK - kD * 2 * x[1]);
+    Ext left = x[1];
     for (int i = 2; i < n - 1; i += 2) {
-        x[i] = static_cast<double>(x[i] / kK - (static_cast<Ext>(x[i - 1]) + x[i + 1]) * kD);
+        const Ext right = x[i + 1];
+        x[i] = static_cast<double>(x[i] / kK - (left + right) * kD);
+        left = right;
     }
+    left = x[0];
     for (int i = 1; i < n - 2; i += 2) {
-        x[i] = static_cast<double>(x[i] - (static_cast<Ext>(x[i + 1]) + x[i - 1]) * kC);
+        const Ext right = x[i + 1];
+        x[i] = static_cast<double>(x[i] - (right + left) * kC);
+        left = right;
     }
     x[n - 1] = static_cast<double>(x[n - 1] - kC * 2 * x[n - 2]);
     x[0] = static_cast<double>(x[0] - kNegB * 2 * x[1]);
+    left = x[1];
     for (int i = 2; i < n - 1; i += 2) {
-        x[i] = static_cast<double>(x[i] - (static_cast<Ext>(x[i - 1]) + x[i + 1]) * kNegB);
+        const Ext right = x[i + 1];
+        x[i] = static_cast<double>(x[i] - (left + right) * kNegB);
+        left = right;
     }
+    left = x[0];
     for (int i = 1; i < n - 2; i += 2) {
-        x[i] = static_cast<double>(x[i] - (static_cast<Ext>(x[i + 1]) + x[i - 1]) * kNegA);
+        const Ext right = x[i + 1];
+        x[i] = static_cast<double>(x[i] - (right + left) * kNegA);
+        left = right;
     }
     x[n - 1] = static_cast<double>(x[n - 1] - kNegA * 2 * x[n - 2]);
 }

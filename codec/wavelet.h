@@ -20,6 +20,7 @@
 // too long n, an odd CDF length) leave the data untouched rather than read or write past the
 // caller's array; levels of length below 2 are skipped, so no level rule can loop for ever.
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -91,5 +92,50 @@ void CDF97INV(std::span<double> line, int n);
     }
     return static_cast<int32_t>(static_cast<double>(std::rintl(value)));
 }
+
+// Exact integer forms of roundToInt, for the many formulas whose extended-precision value is an
+// exact rational (a single-precision constant is an integer over a power of two): n / 2^shift
+// and n / d to the nearest integer, ties to even, with no branch (remainders of picture data
+// fall either way at random). shift >= 1, d > 0, and n + 2^shift and 2d must not overflow.
+// saturatedInt32 then gives roundToInt's saturation, since rounding and clamping commute.
+[[nodiscard]] constexpr int64_t roundedShift(int64_t n, int shift) {
+    // Half - 1 plus the low bit of the floor carries into the quotient exactly when the
+    // remainder passes the half, or meets it with an odd floor.
+    return (n + ((int64_t{1} << (shift - 1)) - 1) + ((n >> shift) & 1)) >> shift;
+}
+
+[[nodiscard]] constexpr int64_t roundedQuotient(int64_t n, int64_t d) {
+    int64_t q = n / d;
+    int64_t rest = n - q * d;
+    const int64_t below = rest >> 63;  // all ones when truncation left the floor one too high
+    q += below;
+    rest += d & below;
+    return q + static_cast<int64_t>(2 * rest + (q & 1) > d);
+}
+
+[[nodiscard]] constexpr int32_t saturatedInt32(int64_t v) {
+    constexpr int64_t kMin = std::numeric_limits<int32_t>::min();
+    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(v < kMin ? kMin : v > kMax ? kMax : v);
+}
+
+// roundToInt of a double, the same integer for every double, without the round trip through
+// the x87 unit that the frame drivers would pay once per coefficient. Below 2^31 in magnitude,
+// adding 1.5 * 2^52 leaves a sum whose last place is 1, so the addition itself rounds to the
+// nearest integer, ties to even (the offset is even), in the same rounding mode as rintl, and
+// the subtraction is exact. Anything else, NaN included, takes roundToInt.
+[[nodiscard]] inline int32_t roundDoubleToInt(double value) {
+    constexpr double kLimit = 2147483647.0;        // the rounded sum stays inside int32 below this
+    constexpr double kShift = 6755399441055744.0;  // 1.5 * 2^52
+    static_assert(FLT_EVAL_METHOD == 0, "double sums must round to double, not wider");
+    if (value > -kLimit && value < kLimit) {
+        return static_cast<int32_t>((value + kShift) - kShift);
+    }
+    return roundToInt(value);
+}
+
+// roundDoubleToInt of from[0..n-1] into to[0..n-1], two at a time with SSE2 where both lie
+// inside the fast path's range.
+void roundDoublesToInt(const double* from, int32_t* to, int n);
 
 }  // namespace codec

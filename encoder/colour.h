@@ -75,9 +75,18 @@ struct ChromaField {
 // Weighted mean of (x, y) (weight 2) and its eight neighbours (1/2 each), rounded; the result is
 // still doubled.
 [[nodiscard]] int smoothedChroma(const ChromaField& field, int x, int y);
+// smoothedChroma of every sample of upsampleChroma(sub, factor, frameSize), N x N row by row,
+// without building the field.
+[[nodiscard]] std::vector<int32_t> smoothChroma(const codec::Plane& sub, int factor, int frameSize);
 
 // Pixel 0x00RRGGBB from luma and the doubled colour differences. Green is solved from the
 // rounded red and blue; each channel is clamped to 0..255 only at the end.
 [[nodiscard]] uint32_t pixelColour(int luma, int crDoubled, int cbDoubled);
+
+// The decoders' last stage: the N x N picture from the N x N luma and the subsampled chroma
+// planes, through upsampling, smoothing and pixelColour. A luma plane of another size gives a
+// black picture.
+[[nodiscard]] Picture colourPicture(const YccPlanes& planes, int redFactor, int blueFactor,
+                                    int frameSize);
 
 }  // namespace encoder

@@ -40,15 +40,7 @@ PictureDecode decodeCoefficients(std::span<const uint8_t> coefficients,
     out.shortStream = !deserialise(coefficients, params.step, planes.luma, planes.red, planes.blue);
     inverseTransform(planes, params.wavelet, n);
 
-    const ChromaField red = upsampleChroma(planes.red, params.redFactor, n);
-    const ChromaField blue = upsampleChroma(planes.blue, params.blueFactor, n);
-    out.picture = Picture(n);
-    for (int y = 0; y < n; ++y) {
-        for (int x = 0; x < n; ++x) {
-            out.picture.at(x, y) = pixelColour(planes.luma.at(x, y), smoothedChroma(red, x, y),
-                                               smoothedChroma(blue, x, y));
-        }
-    }
+    out.picture = colourPicture(planes, params.redFactor, params.blueFactor, n);
     return out;
 }
 

@@ -1,5 +1,8 @@
 #include "encoder/encode_frame.h"
 
+#include <algorithm>
+#include <memory>
+
 #include "codec/arith.h"
 #include "encoder/colour.h"
 #include "encoder/decode_frame.h"
@@ -26,10 +29,22 @@ std::string nextSourceName(EncoderState& state, std::string name) {
 std::vector<uint8_t> codeCoefficients(std::span<const uint8_t> coefficients) {
     // Sized by the coder's bound, not M + 5: incompressible coefficient bytes code to more than
     // that, and a cut stream would decode to another picture than the preview shows.
-    std::vector<uint8_t> coded(codec::arithEncodeBound(coefficients.size()));
-    const int32_t length = codec::ARITHCODE(coefficients, coded, codec::kArithEncode);
-    coded.resize(length == codec::kArithOverflow ? 0 : static_cast<size_t>(length));
-    return coded;
+    // The bound is four times the input, while picture coefficients code to a fraction of it: a
+    // buffer of the input's size is tried first and the bound only when that overflows, and the
+    // buffers are left uninitialised since the coder only writes. A stream that fits gives the
+    // same bytes in either buffer.
+    const auto code = [coefficients](size_t capacity) {
+        const std::unique_ptr<uint8_t[]> buffer =
+            std::make_unique_for_overwrite<uint8_t[]>(capacity);
+        const int32_t length =
+            codec::ARITHCODE(coefficients, std::span(buffer.get(), capacity), codec::kArithEncode);
+        if (length == codec::kArithOverflow) return std::vector<uint8_t>();
+        return std::vector<uint8_t>(buffer.get(), buffer.get() + length);
+    };
+    const size_t bound = codec::arithEncodeBound(coefficients.size());
+    const size_t first = std::min(bound, coefficients.size() + 64);
+    std::vector<uint8_t> coded = code(first);
+    return coded.empty() && first < bound ? code(bound) : coded;
 }
 
 bool isValid(const EncoderSettings& s) {
@@ -68,6 +83,11 @@ std::string plainSourceName(SourceKind kind, std::string_view path) {
 
 EncodeResult ENCODEFRAME(const EncoderSettings& settings, const SourcePicture& source,
                          EncoderState& state, int mode) {
+    return encodeFrame(settings, source, state, mode, PreviewDecode::Decode);
+}
+
+EncodeResult encodeFrame(const EncoderSettings& settings, const SourcePicture& source,
+                         EncoderState& state, int mode, PreviewDecode preview) {
     EncodeResult out;
     if (!isValid(settings) || source.bgr.size() != kSourceBytes) {
         out.error = EncodeError::BadSettings;
@@ -76,13 +96,16 @@ EncodeResult ENCODEFRAME(const EncoderSettings& settings, const SourcePicture& s
     const PictureParams params = pictureParams(settings);
     const int n = params.frameSize;
 
-    YccPlanes planes = convertColour(source, params);
-    forwardTransform(planes, params.wavelet, n, settings.threshold);
-    const std::vector<uint8_t> coefficients =
-        serialise(planes.luma, planes.red, planes.blue, settings.threshold, params.step);
-    out.coefficientCount = coefficients.size();
-
-    out.coded = codeCoefficients(coefficients);
+    {
+        // The planes and the coefficient bytes are let go before the preview decode allocates
+        // its own: at 256 the heap would otherwise grow and shrink by a megabyte every frame.
+        YccPlanes planes = convertColour(source, params);
+        forwardTransform(planes, params.wavelet, n, settings.threshold);
+        const std::vector<uint8_t> coefficients =
+            serialise(planes.luma, planes.red, planes.blue, settings.threshold, params.step);
+        out.coefficientCount = coefficients.size();
+        out.coded = codeCoefficients(coefficients);
+    }
     if (out.coded.empty()) {
         out.error = EncodeError::CoderOverflow;
         return out;
@@ -124,7 +147,9 @@ EncodeResult ENCODEFRAME(const EncoderSettings& settings, const SourcePicture& s
         out.movieTimerMs = syncedMovieTimerMs(out.sendTimerMs);
         out.send = settings.transmit;
     }
-    out.preview = decodePicture(out.coded, coefficients.size(), params).picture;
+    if (preview == PreviewDecode::Decode) {
+        out.preview = decodePicture(out.coded, out.coefficientCount, params).picture;
+    }
     return out;
 }
 

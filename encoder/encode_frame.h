@@ -83,6 +83,15 @@ struct EncodeResult {
 [[nodiscard]] EncodeResult ENCODEFRAME(const EncoderSettings& settings, const SourcePicture& source,
                                        EncoderState& state, int mode);
 
+// Whether encodeFrame decodes the preview. ENCODEFRAME always does; a caller that shows no
+// preview (or a benchmark of the encoder alone) can leave it out.
+enum class PreviewDecode { Decode, Skip };
+
+// ENCODEFRAME with the preview decode made optional: Skip leaves preview empty and changes
+// nothing else in the result or the state.
+[[nodiscard]] EncodeResult encodeFrame(const EncoderSettings& settings, const SourcePicture& source,
+                                       EncoderState& state, int mode, PreviewDecode preview);
+
 // ARITHCODE of the coefficient bytes into a buffer of arithEncodeBound bytes; empty only if the
 // coder overflowed even that.
 [[nodiscard]] std::vector<uint8_t> codeCoefficients(std::span<const uint8_t> coefficients);

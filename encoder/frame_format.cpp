@@ -78,20 +78,20 @@ std::vector<uint8_t> framePayload(std::span<const uint8_t> coded) {
 
 std::vector<uint8_t> encodeCodewords(std::span<const uint8_t> payload, int t) {
     const int r = static_cast<int>(payload.size() / kCodewords);
-    const int n = 2 * t + r;
-    // The tables depend on t alone, so one set-up serves all 39 rows.
+    const size_t parityBytes = 2 * static_cast<size_t>(t);
+    const size_t n = parityBytes + static_cast<size_t>(r);
+    // The tables depend on t alone, so one set-up serves all 39 rows; the rows share their fill,
+    // so the encoder feeds it once.
     codec::RsState rs;
     setUpRs(rs, t);
-    const int k = rs.k();
-    std::vector<uint8_t> codewords;
-    codewords.reserve(static_cast<size_t>(kCodewords) * n);
-    for (int j = 0; j < kCodewords; ++j) {
-        for (int i = 0; i < k; ++i) {
-            rs.data[i] = i < r ? payload[static_cast<size_t>(j) * r + i] : kFillByte;
-        }
-        codec::RSENCODE(rs);
-        for (int i = 0; i < 2 * t; ++i) codewords.push_back(static_cast<uint8_t>(rs.parity[i]));
-        for (int i = 0; i < r; ++i) codewords.push_back(static_cast<uint8_t>(rs.data[i]));
+    std::vector<uint8_t> parity(kCodewords * parityBytes);
+    codec::rsEncodeFilledRows(rs, payload.first(static_cast<size_t>(kCodewords) * r), kCodewords,
+                              kFillByte, parity);
+    std::vector<uint8_t> codewords(kCodewords * n);
+    for (size_t j = 0; j < kCodewords; ++j) {
+        uint8_t* codeword = codewords.data() + j * n;
+        std::copy_n(parity.data() + j * parityBytes, parityBytes, codeword);
+        std::copy_n(payload.data() + j * r, r, codeword + parityBytes);
     }
     return codewords;
 }
@@ -100,11 +100,12 @@ std::vector<uint8_t> interleave(std::span<const uint8_t> codewords, int n) {
     const size_t present = static_cast<size_t>(kCodewords) * n;
     std::vector<uint8_t> stream(static_cast<size_t>(kInterleaveRows) * n, kAbsentByte);
     stream[0] = 0x00;
-    for (size_t p = 1; p < stream.size(); ++p) {
-        const size_t i = (p - 1) / kInterleaveRows;
-        const size_t j = (p - 1) % kInterleaveRows;
-        const size_t q = j * n + i + 1;
-        if (q < present) stream[p] = codewords[q];
+    // p - 1 = 40 i + j for column i of the matrix and row j; the last one falls off the end.
+    for (size_t i = 0, p = 1; i < static_cast<size_t>(n); ++i) {
+        for (size_t j = 0; j < kInterleaveRows && p < stream.size(); ++j, ++p) {
+            const size_t q = j * n + i + 1;
+            if (q < present) stream[p] = codewords[q];
+        }
     }
     return stream;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <numeric>
 #include <random>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -166,6 +167,80 @@ TEST(RsKnownValues, EncodedBlocksAreCleanForEveryT) {
         ASSERT_EQ(rs.count, 0) << "t = " << t;
         ASSERT_EQ(rs.received, word) << "t = " << t;
     }
+}
+
+// Parity of seeded blocks for every t, hashed (FNV-1a): pins RSENCODE bit for bit across any
+// rework of its inner loop.
+TEST(RsKnownValues, PinnedParityForEveryT) {
+    SCOPED_TRACE("seed 77");
+    std::mt19937 rng(77);
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (int t = 1; t <= kRsMaxT; ++t) {
+        RsState rs = stateFor(t);
+        for (int block = 0; block < 3; ++block) {
+            std::vector<int32_t> data = randomData(rs.k(), rng);
+            // A run of 0xFF at the top, as the frame format's fill, and zeros in between.
+            std::fill(data.begin() + rs.k() / 2, data.end(), 0xFF);
+            std::fill(data.begin() + rs.k() / 4, data.begin() + rs.k() / 3, 0);
+            encodeBlock(rs, data);
+            for (int j = 0; j < 2 * t; ++j) {
+                hash ^= static_cast<uint8_t>(rs.parity[j]);
+                hash *= 0x100000001B3ull;
+            }
+        }
+    }
+    EXPECT_EQ(hash, 0xc2cb312192b36077ull);
+}
+
+// --- Blocks that share their fill: the frame format's encoder. ---
+
+// rsEncodeFilledRows feeds the shared fill once and takes its products from a table; its parity
+// must still be RSENCODE's, block by block, for every shape: rows of one byte, rows that leave
+// no fill, a fill byte that is not 0xFF, and rows longer than k (cut to k).
+TEST(RsFilledRows, ParityIsRsencodeBlockByBlock) {
+    constexpr uint32_t kSeed = 606;
+    std::mt19937 rng(kSeed);
+    struct Shape {
+        int t;
+        int r;
+        uint8_t fill;
+    };
+    const Shape shapes[] = {{16, 52, 0xFF},  {1, 1, 0xFF},   {1, 253, 0xFF},  {2, 30, 0x00},
+                            {40, 120, 0x5A}, {127, 1, 0xFF}, {16, 240, 0xFF}, {3, 0, 0xFF}};
+    for (const Shape shape : shapes) {
+        SCOPED_TRACE("seed " + std::to_string(kSeed) + ", t " + std::to_string(shape.t) + ", r " +
+                     std::to_string(shape.r) + ", fill " + std::to_string(shape.fill));
+        RsState rs = stateFor(shape.t);
+        constexpr int kBlocks = 5;
+        std::vector<uint8_t> rows(static_cast<size_t>(kBlocks) * shape.r);
+        for (uint8_t& b : rows) b = static_cast<uint8_t>(rng());
+        const size_t nroots = 2 * static_cast<size_t>(shape.t);
+        std::vector<uint8_t> parity(kBlocks * nroots, 0x77);
+        rsEncodeFilledRows(rs, rows, kBlocks, shape.fill, parity);
+        for (int b = 0; b < kBlocks; ++b) {
+            std::vector<int32_t> data(rs.k(), shape.fill);
+            for (int i = 0; i < std::min(shape.r, rs.k()); ++i) data[i] = rows[b * shape.r + i];
+            encodeBlock(rs, data);
+            for (size_t j = 0; j < nroots; ++j) {
+                ASSERT_EQ(parity[b * nroots + j], rs.parity[j]) << "block " << b << ", j " << j;
+            }
+        }
+    }
+}
+
+TEST(RsFilledRows, ArgumentsOutsideTheContractChangeNothing) {
+    RsState rs = stateFor(2);
+    const std::vector<uint8_t> rows(12, 1);
+    std::vector<uint8_t> parity(12, 0x77);
+    const std::vector<uint8_t> untouched = parity;
+    rsEncodeFilledRows(rs, rows, 0, 0xFF, parity);  // no blocks
+    rsEncodeFilledRows(rs, rows, 5, 0xFF, parity);  // 12 bytes are no whole number of 5 rows
+    rsEncodeFilledRows(rs, rows, 4, 0xFF, std::span(parity).first(15));  // 4 blocks need 16
+    rs.t = 0;
+    rsEncodeFilledRows(rs, rows, 3, 0xFF, parity);
+    rs.t = kRsMaxT + 1;
+    rsEncodeFilledRows(rs, rows, 3, 0xFF, parity);
+    EXPECT_EQ(parity, untouched);
 }
 
 // --- Capacity edge, seeded: erasure bookkeeping, counts, partial writes. ---

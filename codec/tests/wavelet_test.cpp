@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <random>
@@ -146,6 +147,54 @@ TEST(RoundToInt, SaturatesOutsideInt32AndMapsNanToZero) {
     EXPECT_EQ(roundToInt(-1e30L), kMin);
     EXPECT_EQ(roundToInt(std::numeric_limits<long double>::infinity()), kMax);
     EXPECT_EQ(roundToInt(std::numeric_limits<long double>::quiet_NaN()), 0);
+}
+
+// The frame drivers round through roundDoubleToInt; it must give roundToInt's integer for every
+// double: the ties, the neighbours of the int32 ends where its fast path hands over, and the
+// values no integer represents.
+TEST(RoundToInt, DoubleFormAgreesAtTiesLimitsAndSpecials) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double specials[] = {0.0,
+                               -0.0,
+                               0.5,
+                               -0.5,
+                               1.5,
+                               2.5,
+                               -6.5,
+                               -7.5,
+                               4503599627370495.5,
+                               -4503599627370495.5,
+                               2147483646.5,
+                               2147483647.0,
+                               2147483647.5,
+                               2147483648.0,
+                               -2147483647.0,
+                               -2147483647.5,
+                               -2147483648.0,
+                               -2147483648.5,
+                               1e300,
+                               -1e300,
+                               inf,
+                               -inf,
+                               std::numeric_limits<double>::quiet_NaN(),
+                               std::numeric_limits<double>::denorm_min(),
+                               std::nextafter(2.5, 3.0),
+                               std::nextafter(-6.5, 0.0)};
+    for (const double v : specials) {
+        EXPECT_EQ(roundDoubleToInt(v), roundToInt(v)) << std::hexfloat << v;
+    }
+    constexpr uint32_t kSeed = 31;
+    std::mt19937 rng(kSeed);
+    for (int i = 0; i < 20000; ++i) {
+        // Halves, quarters and raw bit patterns across the int32 range and beyond.
+        const int32_t whole = static_cast<int32_t>(rng());
+        const double near = whole + static_cast<double>(rng() % 4) / 4;
+        uint64_t bits = (uint64_t{rng()} << 32) | rng();
+        double raw = 0;
+        std::memcpy(&raw, &bits, sizeof raw);
+        ASSERT_EQ(roundDoubleToInt(near), roundToInt(near)) << "seed 31, " << near;
+        ASSERT_EQ(roundDoubleToInt(raw), roundToInt(raw)) << "seed 31, " << std::hexfloat << raw;
+    }
 }
 
 TEST(WaveletConstants, AreTheRoundedValuesOfTheDesign) {
@@ -544,6 +593,88 @@ TEST(CdfPrecision, OneLevelBitsMatchTheExtendedModel) {
     Doubles line = {12, -7, 33, 0, 5, 5, -90, 41, 17, 3, -2, 64, 8, -8, 100, 1};
     CDF97FWD(line, 16);
     EXPECT_TRUE(linesClose(line, expected, 0.0));
+}
+
+// Every double the multi-level kernels leave, hashed (FNV-1a over the bit patterns), for seeded
+// lines at every length the frame drivers use, forward and back: pins the extended-precision
+// statements, their order and the reordering bit for bit across any rework of the loops.
+uint64_t hashLine(uint64_t hash, const Doubles& line) {
+    for (const double v : line) {
+        uint64_t bits = 0;
+        std::memcpy(&bits, &v, sizeof bits);
+        for (int i = 0; i < 8; ++i) {
+            hash ^= (bits >> (8 * i)) & 0xFF;
+            hash *= 0x100000001B3ull;
+        }
+    }
+    return hash;
+}
+
+TEST(WaveletPinned, CdfAndD4LinesAtEveryDriverLength) {
+    constexpr uint32_t kSeed = 4242;
+    std::mt19937 rng(kSeed);
+    uint64_t cdf = 0xcbf29ce484222325ull;
+    uint64_t d4 = cdf;
+    for (int frameSize : kFrameSizes) {
+        for (int level = 0; level < 4; ++level) {
+            const int n = frameSize >> level;
+            Doubles line(n);
+            for (auto& v : line) v = static_cast<int>(rng() % 4001) - 2000;
+            CDF97FWD(line, n);
+            cdf = hashLine(cdf, line);
+            CDF97INV(line, n);
+            cdf = hashLine(cdf, line);
+        }
+        for (int n : {frameSize, frameSize / 2, frameSize / 4}) {
+            Doubles line = randomLine(rng, n);
+            D4FORWARD(line, n, 0, frameSize);
+            d4 = hashLine(d4, line);
+            D4INVERSE(line, n, 0, frameSize);
+            d4 = hashLine(d4, line);
+        }
+    }
+    SCOPED_TRACE("seed " + std::to_string(kSeed));
+    EXPECT_EQ(cdf, 0x7ae1f723f1f64be7ull);
+    EXPECT_EQ(d4, 0xc22846cac99b6dd5ull);
+}
+
+// Every sample the Haar kernels leave, hashed, for seeded planes of every frame size and chroma
+// side, along both axes, with and without a threshold, forward and back.
+TEST(WaveletPinned, HaarPlanesAtEverySideAndThreshold) {
+    constexpr uint32_t kSeed = 4343;
+    std::mt19937 rng(kSeed);
+    uint64_t hash = 0xcbf29ce484222325ull;
+    const auto mix = [&hash](const Plane& plane) {
+        for (const int32_t v : plane.samples) {
+            for (int i = 0; i < 4; ++i) {
+                hash ^= (static_cast<uint32_t>(v) >> (8 * i)) & 0xFF;
+                hash *= 0x100000001B3ull;
+            }
+        }
+    };
+    for (const int side : {256, 128, 96, 64, 48, 32, 24, 16, 12}) {
+        for (const int threshold : {0, 30}) {
+            Plane plane(side, side);
+            for (int32_t& v : plane.samples) v = static_cast<int32_t>(rng() % 1021) - 510;
+            for (int k = 0; k < side; ++k) HAARFWDX(plane, k, side);
+            for (int k = 0; k < side; ++k) HAARFWDY(plane, k, side, threshold);
+            mix(plane);
+            for (int k = 0; k < side; ++k) HAARINVX(plane, k, side);
+            for (int k = 0; k < side; ++k) HAARINVY(plane, k, side);
+            mix(plane);
+        }
+    }
+    // Values near the int32 ends, where the products and quotients saturate.
+    Plane wide(16, 16);
+    for (int32_t& v : wide.samples) v = static_cast<int32_t>(rng());
+    for (int k = 0; k < 16; ++k) HAARFWDX(wide, k, 16);
+    for (int k = 0; k < 16; ++k) HAARFWDY(wide, k, 16, 0);
+    mix(wide);
+    for (int k = 0; k < 16; ++k) HAARINVX(wide, k, 16);
+    for (int k = 0; k < 16; ++k) HAARINVY(wide, k, 16);
+    mix(wide);
+    SCOPED_TRACE("seed " + std::to_string(kSeed));
+    EXPECT_EQ(hash, 0x0c1db41831378307ull);
 }
 
 // ---- D4 round trips (seeded properties) ------------------------------------------------------

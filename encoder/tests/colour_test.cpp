@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "codec/wavelet.h"
 #include "encoder/test_pictures.h"
 
 namespace encoder {
@@ -190,6 +196,131 @@ TEST(ColourChromaSmoothing, UpsamplingFillsWholeBlocks) {
     EXPECT_EQ(field.at(3, 3), 4);
     EXPECT_EQ(field.at(-1, 0), 0);
     EXPECT_EQ(field.at(4, 4), 0);
+}
+
+// ---- integer forms against the extended-precision formulas ----
+
+// The conversions run on exact integer forms of the single-precision weights and divisors; the
+// extended formulas below are the definition every receiver rounds by. Seeded values across the
+// int range (the decoder sees hostile streams) and the pixel ranges, where ties cluster.
+TEST(ColourExactForms, MatchTheExtendedFormulas) {
+    using Real = long double;
+    const Real red = kWeightRed;
+    const Real green = kWeightGreen;
+    const Real blue = kWeightBlue;
+    const Real divRed = kDivisorRed;
+    const Real divBlue = kDivisorBlue;
+    const auto pixel = [&](int luma, int cr, int cb) {
+        const Real y = luma;
+        const int r = codec::roundToInt(divRed * cr / 2 + y);
+        const int b = codec::roundToInt(divBlue * cb / 2 + y);
+        const int g = codec::roundToInt((y - blue * b - red * r) / green);
+        return packRgb(std::clamp(r, 0, 255), std::clamp(g, 0, 255), std::clamp(b, 0, 255));
+    };
+    const auto luma = [&](int sr, int sg, int sb, int block) {
+        const Real r = sr;
+        const Real g = sg;
+        const Real b = sb;
+        if (block == 4) return codec::roundToInt(red * r / 16 + green * g / 16 + blue * b / 16);
+        if (block == 2) return codec::roundToInt((red * r + green * g + blue * b) / 4);
+        return codec::roundToInt(red * r + green * g + blue * b);
+    };
+    constexpr uint32_t kSeed = 77;
+    std::mt19937 rng(kSeed);
+    const auto any = [&] { return static_cast<int>(static_cast<int32_t>(rng()) >> (rng() % 32)); };
+    for (int i = 0; i < 20000; ++i) {
+        const int y = i % 2 == 0 ? any() : static_cast<int>(rng() % 600) - 150;
+        const int cr = i % 2 == 0 ? any() : static_cast<int>(rng() % 1200) - 600;
+        const int cb = i % 2 == 0 ? any() : static_cast<int>(rng() % 1200) - 600;
+        ASSERT_EQ(pixelColour(y, cr, cb), pixel(y, cr, cb))
+            << "seed 77, luma " << y << ", cr " << cr << ", cb " << cb;
+        const int block = 1 << (i % 3);
+        const int top = 255 * block * block + 1;
+        const int sr = static_cast<int>(rng() % top);
+        const int sg = static_cast<int>(rng() % top);
+        const int sb = static_cast<int>(rng() % top);
+        ASSERT_EQ(blockColour(sr, sg, sb, block).y, std::clamp(luma(sr, sg, sb, block), 0, 255))
+            << "seed 77, sums " << sr << " " << sg << " " << sb << ", block " << block;
+    }
+    // Colour differences over a grid of single pixels, every red and blue byte among them.
+    for (int r = 0; r < 256; ++r) {
+        for (const int g : {0, 85, 170, 255}) {
+            const int b = 255 - r;
+            const Ycc c = blockColour(r, g, b, 1);
+            const int y = std::clamp(luma(r, g, b, 1), 0, 255);
+            ASSERT_EQ(c.y, y);
+            const auto difference = [](int d, Real divisor) {
+                return std::clamp(codec::roundToInt(d / divisor), -255, 255);
+            };
+            ASSERT_EQ(c.cr, difference(r - y, divRed)) << r << " " << g;
+            ASSERT_EQ(c.cb, difference(b - y, divBlue)) << r << " " << g;
+        }
+    }
+}
+
+// The decoders smooth without building the upsampled field; every sample must be the one
+// smoothedChroma reads off the field, for every factor, planes that do not cover the frame, and
+// values at the int32 ends.
+TEST(ColourChromaSmoothing, WholePlaneMatchesTheFieldSampleBySample) {
+    constexpr uint32_t kSeed = 99;
+    std::mt19937 rng(kSeed);
+    for (int trial = 0; trial < 40; ++trial) {
+        const int factor = 1 << (trial % 3);
+        const int side = 2 + static_cast<int>(rng() % 7);
+        const int frame = side * factor + (trial % 4 == 3 ? 3 : 0);
+        codec::Plane sub(side, side - trial % 2);
+        for (int32_t& v : sub.samples) {
+            v = trial % 5 == 4 ? (rng() % 2 == 0 ? std::numeric_limits<int32_t>::max()
+                                                 : std::numeric_limits<int32_t>::min())
+                               : static_cast<int32_t>(rng() % 1021) - 510;
+        }
+        SCOPED_TRACE(testing::Message()
+                     << "seed 99, trial " << trial << ", factor " << factor << ", frame " << frame);
+        const ChromaField field = upsampleChroma(sub, factor, frame);
+        const std::vector<int32_t> smooth = smoothChroma(sub, factor, frame);
+        for (int y = 0; y < frame; ++y) {
+            for (int x = 0; x < frame; ++x) {
+                ASSERT_EQ(smooth[static_cast<size_t>(y) * frame + x], smoothedChroma(field, x, y))
+                    << x << ", " << y;
+            }
+        }
+    }
+}
+
+// The decoders' last stage, whole pictures against the per-pixel definition: small values
+// (the usual frame) and values far beyond any picture (a hostile stream) take different exact
+// forms inside, and both must give pixelColour of the smoothed chroma.
+TEST(ColourPixels, WholePictureMatchesPixelByPixel) {
+    constexpr uint32_t kSeed = 123;
+    std::mt19937 rng(kSeed);
+    for (const int32_t reach : {300, 1 << 20, (1 << 20) + 1, std::numeric_limits<int32_t>::max()}) {
+        SCOPED_TRACE(testing::Message() << "seed 123, reach " << reach);
+        // Uniform in -reach..reach; the largest reach takes every int32.
+        const auto sample = [&] {
+            const uint32_t bits = rng();
+            if (reach == std::numeric_limits<int32_t>::max()) return static_cast<int32_t>(bits);
+            return static_cast<int32_t>(bits % (2 * static_cast<uint32_t>(reach) + 1)) - reach;
+        };
+        constexpr int kN = 16;
+        YccPlanes planes;
+        planes.luma = codec::Plane(kN, kN);
+        planes.red = codec::Plane(kN / 2, kN / 2);
+        planes.blue = codec::Plane(kN / 4, kN / 4);
+        for (codec::Plane* p : {&planes.luma, &planes.red, &planes.blue}) {
+            for (int32_t& v : p->samples) v = sample();
+        }
+        const Picture picture = colourPicture(planes, 2, 4, kN);
+        const ChromaField red = upsampleChroma(planes.red, 2, kN);
+        const ChromaField blue = upsampleChroma(planes.blue, 4, kN);
+        for (int y = 0; y < kN; ++y) {
+            for (int x = 0; x < kN; ++x) {
+                ASSERT_EQ(picture.at(x, y),
+                          pixelColour(planes.luma.at(x, y), smoothedChroma(red, x, y),
+                                      smoothedChroma(blue, x, y)))
+                    << x << ", " << y;
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -101,6 +101,35 @@ TEST(EncodeModes, StatusLine) {
               "96x96 pixels,  Haar compression,  1.0 seconds/frame");
 }
 
+// ---- the preview decode left out ----
+
+TEST(EncodeWithoutPreview, SameFrameStateAndTimersOnlyNoPicture) {
+    EncoderSettings s = smallFrame();
+    s.transmit = true;
+    for (const Wavelet w : {Wavelet::Haar, Wavelet::D4, Wavelet::Cdf97}) {
+        SCOPED_TRACE(testing::Message() << waveletName(w));
+        s.wavelet = w;
+        EncoderState withState;
+        EncoderState withoutState;
+        for (int run = 0; run < 2; ++run) {
+            const EncodeResult with = ENCODEFRAME(s, testCard(), withState, kEncodeSend);
+            const EncodeResult without =
+                encodeFrame(s, testCard(), withoutState, kEncodeSend, PreviewDecode::Skip);
+            ASSERT_EQ(with.error, EncodeError::None);
+            ASSERT_EQ(without.error, EncodeError::None);
+            EXPECT_EQ(without.frame, with.frame);
+            EXPECT_EQ(without.coded, with.coded);
+            EXPECT_EQ(without.status, with.status);
+            EXPECT_EQ(without.sendTimerMs, with.sendTimerMs);
+            EXPECT_EQ(without.headerLabel, with.headerLabel);
+            EXPECT_EQ(without.preview.size, 0);
+            EXPECT_EQ(with.preview.size, 48);
+            EXPECT_EQ(withoutState.frameCounter, withState.frameCounter);
+            EXPECT_EQ(withoutState.previousSourceName, withState.previousSourceName);
+        }
+    }
+}
+
 // ---- header label and source name ----
 
 TEST(EncodeLabels, RepeatedSourceNameAlternatesWithASpace) {

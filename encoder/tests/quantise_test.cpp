@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
+#include <vector>
+
+#include "codec/wavelet.h"
 
 namespace encoder {
 namespace {
@@ -78,6 +82,32 @@ TEST(QuantisePowerConvention, NegativeBaseRoundsTheExponent) {
     EXPECT_NEAR(static_cast<double>(signedPower(2, 0.5L)), std::sqrt(2.0), 1e-15);
 }
 
+// quantise looks quotients up in a table and divides in double precision; far quotients, odd
+// steps and the int32 ends take the extended formula itself. Either way the byte is the
+// formula's: round(value / step) in extended precision, then the power law.
+TEST(QuantiseRanges, EveryPathGivesTheExtendedFormula) {
+    const auto formula = [](int32_t value, int step) {
+        const int32_t a = codec::roundToInt(static_cast<long double>(value) / step);
+        const int32_t w = a == 0 ? 0 : codec::roundToInt(signedPower(a, kExponent));
+        return static_cast<uint8_t>(static_cast<uint32_t>(w + 128) & 0xFFu);
+    };
+    const int32_t values[] = {0,         1,          -1,         8,           9,
+                              17 * 1024, 17 * 1025,  -17 * 1024, -17 * 1025,  81 * 1000 + 40,
+                              1'000'000, -1'000'000, 2147483647, -2147483647, -2147483647 - 1};
+    for (const int step : {1, 2, 17, 18, 81, 255, 65536, 0, -3}) {
+        for (const int32_t v : values) {
+            EXPECT_EQ(quantise(v, 0, step), formula(v, step)) << "v " << v << ", step " << step;
+        }
+    }
+    // Ties of the division at the table's edge and beyond, both signs.
+    for (const int32_t a : {1023, 1024, 1025, 5000}) {
+        for (const int sign : {1, -1}) {
+            const int32_t v = sign * (18 * a + 9);
+            EXPECT_EQ(quantise(v, 0, 18), formula(v, 18)) << "v " << v;
+        }
+    }
+}
+
 TEST(QuantiseSerialisation, PlanesInOrderEachColumnByColumn) {
     // Negative multiples of the step map to distinct bytes 128 - a.
     codec::Plane luma(2, 3);
@@ -104,6 +134,48 @@ TEST(QuantiseSerialisation, PlanesInOrderEachColumnByColumn) {
     EXPECT_EQ(l2.samples, luma.samples);
     EXPECT_EQ(r2.samples, red.samples);
     EXPECT_EQ(b2.samples, blue.samples);
+}
+
+// serialise divides a whole frame by one step with a reciprocal and a remainder check instead of
+// quantise's division; every byte must still be quantise of its coefficient, ties included.
+TEST(QuantiseSerialisation, EveryByteIsQuantiseOfItsCoefficient) {
+    constexpr uint32_t kSeed = 8;
+    std::mt19937 rng(kSeed);
+    for (const int step : {1, 17, 18, 81, 255}) {
+        for (const int threshold : {0, 30}) {
+            SCOPED_TRACE(testing::Message()
+                         << "seed 8, step " << step << ", threshold " << threshold);
+            codec::Plane luma(24, 24);
+            codec::Plane red(6, 6);
+            codec::Plane blue(12, 12);
+            int k = 0;
+            for (codec::Plane* plane : {&luma, &red, &blue}) {
+                for (int32_t& v : plane->samples) {
+                    // Exact halves of the step, large values and ordinary ones in turn.
+                    switch (k++ % 3) {
+                        case 0:
+                            v = (static_cast<int32_t>(rng() % 401) - 200) * step + step / 2;
+                            break;
+                        case 1:
+                            v = static_cast<int32_t>(rng());
+                            break;
+                        default:
+                            v = static_cast<int32_t>(rng() % 20001) - 10000;
+                    }
+                }
+            }
+            const std::vector<uint8_t> bytes = serialise(luma, red, blue, threshold, step);
+            size_t next = 0;
+            for (const codec::Plane* plane : {&luma, &red, &blue}) {
+                for (int x = 0; x < plane->width; ++x) {
+                    for (int y = 0; y < plane->height; ++y) {
+                        ASSERT_EQ(bytes[next++], quantise(plane->at(x, y), threshold, step))
+                            << "(" << x << ", " << y << ") = " << plane->at(x, y);
+                    }
+                }
+            }
+        }
+    }
 }
 
 TEST(QuantiseSerialisation, MissingBytesReadAsZero) {
