@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <sstream>
 
 namespace tools {
 
@@ -73,6 +74,39 @@ int Options::integer(std::string_view name, int low, int high, int fallback) {
         return fallback;
     }
     return parsed;
+}
+
+double Options::number(std::string_view name, double low, double high, double fallback) {
+    const auto text = value(name);
+    if (!text) return fallback;
+    double parsed = 0.0;
+    const char* end = text->data() + text->size();
+    const auto [ptr, ec] = std::from_chars(text->data(), end, parsed);
+    if (ec != std::errc() || ptr != end || !(parsed >= low && parsed <= high)) {
+        std::ostringstream range;
+        range << "--" << name << " must be a number from " << low << " to " << high << ", not '"
+              << *text << "'";
+        fail(range.str());
+        return fallback;
+    }
+    return parsed;
+}
+
+double Options::fraction(std::string_view name, double fallback) {
+    const auto text = value(name);
+    if (!text) return fallback;
+    if (!text->empty() && text->back() == '%') {
+        double percent = 0.0;
+        const char* end = text->data() + text->size() - 1;
+        const auto [ptr, ec] = std::from_chars(text->data(), end, percent);
+        if (ec == std::errc() && ptr == end && percent >= 0.0 && percent <= 100.0) {
+            return percent / 100.0;
+        }
+        fail("--" + std::string(name) + " must be a percentage from 0% to 100%, not '" + *text +
+             "'");
+        return fallback;
+    }
+    return number(name, 0.0, 1.0, fallback);
 }
 
 int Options::choice(std::string_view name, const std::vector<std::string_view>& choices,

@@ -7,6 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "encoder/encode_frame.h"
+#include "encoder/picture.h"
+
 namespace tools {
 
 inline constexpr int kExitOk = 0;
@@ -27,6 +30,10 @@ public:
     [[nodiscard]] std::optional<std::string> value(std::string_view name) const;
     // The option as an integer in [low, high]; fallback when absent; error set when malformed.
     [[nodiscard]] int integer(std::string_view name, int low, int high, int fallback);
+    // The option as a number in [low, high]; fallback when absent; error set when malformed.
+    [[nodiscard]] double number(std::string_view name, double low, double high, double fallback);
+    // A probability: a number from 0 to 1, or a percentage such as "5%".
+    [[nodiscard]] double fraction(std::string_view name, double fallback);
     // The option as one of choices (returns its index); fallback when absent.
     [[nodiscard]] int choice(std::string_view name, const std::vector<std::string_view>& choices,
                              int fallback);
@@ -48,11 +55,27 @@ private:
     std::string error_;
 };
 
+// The encoder options every subcommand that encodes takes, their settings (the sender's start-up
+// defaults where absent), and the source picture fitted from a picture file as the still view
+// shows it (nullopt, with the error printed, when it cannot be read).
+extern const std::vector<std::string_view> kEncodeOptions;
+extern const std::vector<std::string_view> kEncodeFlags;
+[[nodiscard]] encoder::EncoderSettings encoderSettings(Options& opts);
+[[nodiscard]] std::optional<encoder::SourcePicture> loadSourcePicture(std::string_view command,
+                                                                      const std::string& path,
+                                                                      const Options& opts);
+
 // Prints "vistrel COMMAND: message" on stderr.
 void reportError(std::string_view command, std::string_view message);
 
 int runEncode(const std::vector<std::string_view>& args);
 int runInfo(const std::vector<std::string_view>& args);
 int runTestCard(const std::vector<std::string_view>& args);
+int runDecode(const std::vector<std::string_view>& args);
+int runSimulate(const std::vector<std::string_view>& args);
+int runTvInfo(const std::vector<std::string_view>& args);
+int runTvExtract(const std::vector<std::string_view>& args);
+int runReceive(const std::vector<std::string_view>& args);
+int runSend(const std::vector<std::string_view>& args);
 
 }  // namespace tools

@@ -45,12 +45,11 @@ std::string frameReadProblem(encoder::FrameReadError error, int badCodeword) {
 
 }  // namespace
 
-int runEncode(const std::vector<std::string_view>& args) {
-    constexpr std::string_view kCommand = "encode";
-    Options opts(kCommand, args,
-                 {"output", "size", "wavelet", "red", "blue", "quantiser", "threshold", "syndromes",
-                  "callsign", "message", "counter", "preview"},
-                 {"preserve-aspect"});
+const std::vector<std::string_view> kEncodeOptions = {
+    "size", "wavelet", "red", "blue", "quantiser", "threshold", "syndromes", "callsign", "message"};
+const std::vector<std::string_view> kEncodeFlags = {"preserve-aspect"};
+
+encoder::EncoderSettings encoderSettings(Options& opts) {
     encoder::EncoderSettings settings;
     const int sizes[] = {48, 64, 96, 128, 256};
     settings.frameSize = sizes[opts.choice("size", {"48", "64", "96", "128", "256"}, 1)];
@@ -64,6 +63,30 @@ int runEncode(const std::vector<std::string_view>& args) {
     settings.syndromes = opts.integer("syndromes", 4, 254, 32);
     settings.callsign = opts.value("callsign").value_or("");
     settings.message = opts.value("message").value_or("");
+    return settings;
+}
+
+std::optional<encoder::SourcePicture> loadSourcePicture(std::string_view command,
+                                                        const std::string& path,
+                                                        const Options& opts) {
+    QImageReader reader(QString::fromStdString(path));
+    const QImage picture = reader.read();
+    if (picture.isNull()) {
+        reportError(command,
+                    "cannot read picture '" + path + "': " + reader.errorString().toStdString());
+        return std::nullopt;
+    }
+    const auto aspect =
+        opts.flag("preserve-aspect") ? sender::Aspect::Preserve : sender::Aspect::Stretch;
+    return sender::sourceFromArea(sender::drawStill(picture, aspect));
+}
+
+int runEncode(const std::vector<std::string_view>& args) {
+    constexpr std::string_view kCommand = "encode";
+    std::vector<std::string_view> valued = kEncodeOptions;
+    valued.insert(valued.end(), {"output", "counter", "preview"});
+    Options opts(kCommand, args, valued, kEncodeFlags);
+    encoder::EncoderSettings settings = encoderSettings(opts);
     encoder::EncoderState state;
     state.frameCounter = static_cast<uint16_t>(opts.integer("counter", 0, 65535, 0));
     const auto output = opts.value("output");
@@ -71,24 +94,14 @@ int runEncode(const std::vector<std::string_view>& args) {
     if (opts.ok() && !output) opts.fail("missing -o FRAME (see vistrel --help)");
     if (opts.reportIfFailed()) return kExitUsage;
     const std::string& input = opts.positional().front();
-
-    QImageReader reader(QString::fromStdString(input));
-    const QImage picture = reader.read();
-    if (picture.isNull()) {
-        reportError(kCommand,
-                    "cannot read picture '" + input + "': " + reader.errorString().toStdString());
-        return kExitUsage;
-    }
-    const auto aspect =
-        opts.flag("preserve-aspect") ? sender::Aspect::Preserve : sender::Aspect::Stretch;
-    const encoder::SourcePicture source =
-        sender::sourceFromArea(sender::drawStill(picture, aspect));
+    const auto source = loadSourcePicture(kCommand, input, opts);
+    if (!source) return kExitUsage;
     settings.sourceKind = encoder::SourceKind::Still;
     settings.sourcePath = input;
 
     // A preview run: the header carries the counter as given, nothing is counted or sent.
     const encoder::EncodeResult result =
-        encoder::ENCODEFRAME(settings, source, state, encoder::kEncodePreview);
+        encoder::ENCODEFRAME(settings, *source, state, encoder::kEncodePreview);
     if (result.error == encoder::EncodeError::TooLarge) {
         for (const std::string& line : result.failureLines) {
             std::fprintf(stderr, "%s\n", line.c_str());

@@ -1,5 +1,6 @@
 // vistrel: the codec and the frame pipeline from a terminal, without a window.
 
+#include <QGuiApplication>
 #include <algorithm>
 #include <cstdio>
 #include <span>
@@ -35,6 +36,29 @@ constexpr std::string_view kUsage =
     "      --preserve-aspect            fit the picture instead of stretching it\n"
     "      --preview PNG                also write the picture a receiver will decode\n"
     "  testcard PNG    write the generated 256 x 256 colour test card\n"
+    "  decode FRAME... -o PNG [--record TV]\n"
+    "                  run frame strings through the receiver as consecutive frames; write the\n"
+    "                  last decoded picture as PNG, append every good frame to the .tv movie\n"
+    "                  TV, print the receiver's status lines (exit 1 when nothing decoded)\n"
+    "  simulate INPUT [encode options] [--frames K] [--loss P] [--byte-errors Q]\n"
+    "          [--burst LEN] [--seed S] [--out DIR]\n"
+    "                  send K frames of a picture through a simulated radio channel into the\n"
+    "                  receiver; per frame: units lost, when it decoded, PSNR against the\n"
+    "                  sender's preview. P and Q are 0..1 or percentages (\"5%\"); LEN is the\n"
+    "                  mean run of lost units (bursts); DIR keeps the pictures and received.tv\n"
+    "  receive [--port N] [--listen ADDRESS] [--out DIR] [--record] [--frames K]\n"
+    "                  a receiving station: listen for the demodulator (port 999 on\n"
+    "                  127.0.0.1), save every good picture in DIR as PNG (UTC time, frame\n"
+    "                  counter and label in the name), --record also writes a .tv movie;\n"
+    "                  ends on Ctrl-C or after K good frames\n"
+    "  send INPUT [encode options] [--frames K] [--tonebox-port N] [--no-tonebox]\n"
+    "       [--speed X]\n"
+    "                  a sending station: start tonebox (unless --no-tonebox), key the\n"
+    "                  transmitter and send K frames on the send timer (X times faster to\n"
+    "                  match a tonebox --speed X), then \"stop\" and \"exit\"\n"
+    "  tv-info FILE    size, record count and completeness of a .tv movie\n"
+    "  tv-extract FILE --frame K -o PNG\n"
+    "                  write record K (from 1) of a .tv movie as PNG\n"
     "  info FRAME      show the header fields, unit counts and air time of a frame string\n"
     "  lzw IN OUT      compress the bytes of file IN with LZW into file OUT\n"
     "  unlzw IN OUT    expand the LZW file IN into file OUT\n"
@@ -46,6 +70,14 @@ constexpr std::string_view kUsage =
     "Output files are replaced only when the whole result has been written.\n"
     "Exit status: 0 success, 1 a file could not be read or written, 2 wrong usage or an\n"
     "unreadable input, 3 the frame is too large for the chosen settings.\n";
+
+// Qt's own chatter (a missing runtime directory, font fallbacks) means nothing to a command-line
+// user; only its errors are passed on.
+void quietQt(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg) {
+        std::fprintf(stderr, "vistrel: %s\n", message.toLocal8Bit().constData());
+    }
+}
 
 using Transform = void (*)(std::span<const uint8_t>, std::vector<uint8_t>&);
 
@@ -98,6 +130,23 @@ int main(int argc, char** argv) {
     }
     if (command == "testcard") {
         return tools::runTestCard(rest);
+    }
+    if (command == "decode" || command == "simulate" || command == "receive" || command == "send") {
+        // Recorded pictures carry a caption, and text needs a QGuiApplication: the offscreen
+        // platform gives one without a display.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qInstallMessageHandler(quietQt);
+        int qtArgc = 1;
+        QGuiApplication app(qtArgc, argv);
+        if (command == "receive") return tools::runReceive(rest);
+        if (command == "send") return tools::runSend(rest);
+        return command == "decode" ? tools::runDecode(rest) : tools::runSimulate(rest);
+    }
+    if (command == "tv-info") {
+        return tools::runTvInfo(rest);
+    }
+    if (command == "tv-extract") {
+        return tools::runTvExtract(rest);
     }
     if (command == "info") {
         return tools::runInfo(rest);

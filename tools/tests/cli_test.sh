@@ -3,6 +3,7 @@
 # failure.
 set -u
 vistrel=$1
+tonebox=${2:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -75,6 +76,67 @@ check "unknown option exits 2" \
     test "$(status "$vistrel" encode "$work/card.png" -o "$work/t.frame" --colour red)" -eq 2
 check "missing -o exits 2" test "$(status "$vistrel" encode "$work/card.png")" -eq 2
 check "info on a non-frame exits 2" test "$(status "$vistrel" info "$work/text")" -eq 2
+
+# Frame strings through the receiver, and the movies it records.
+"$vistrel" encode "$work/card.png" -o "$work/second.frame" --counter 514 --wavelet d4 >/dev/null
+out=$("$vistrel" decode "$work/card.frame" "$work/second.frame" -o "$work/rx.png" \
+    --record "$work/rx.tv")
+check "decode takes consecutive frames" has "$out" '^2 pictures decoded; the last, 64 x 64'
+check "decode prints the status lines" has "$out" '^D4 wavelet compression'
+check "decode writes the picture" bash -c "head -c 8 '$work/rx.png' | grep -q PNG"
+info=$("$vistrel" tv-info "$work/rx.tv")
+check "every good frame is recorded" has "$info" '^records:  2 of 347480 bytes each'
+"$vistrel" tv-extract "$work/rx.tv" --frame 2 -o "$work/rec2.png"
+check "tv-extract writes a record" bash -c "head -c 8 '$work/rec2.png' | grep -q PNG"
+check "tv-extract past the end exits 2" \
+    test "$(status "$vistrel" tv-extract "$work/rx.tv" --frame 3 -o "$work/x.png")" -eq 2
+head -c 100 "$work/rx.tv" >"$work/short.tv"
+check "tv-info refuses a cut header record" test "$(status "$vistrel" tv-info "$work/short.tv")" -eq 1
+check "decode of noise decodes nothing" \
+    test "$(status "$vistrel" decode "$work/random" -o "$work/none.png")" -eq 1
+check "decode of nothing decoded writes no picture" test ! -e "$work/none.png"
+
+out=$("$vistrel" simulate "$work/card.png" --frames 3 --loss 10% --seed 3 --out "$work/sim")
+check "simulate decodes through 10% loss" has "$out" '^decoded 3 of 3 frames'
+check "simulate compares with the preview" has "$out" 'identical$'
+check "simulate keeps the pictures" test -s "$work/sim/frame-0003.png"
+check "simulate records the good frames" \
+    has "$("$vistrel" tv-info "$work/sim/received.tv")" '^records:  3 '
+out=$("$vistrel" simulate "$work/card.png" --frames 2 --loss 0.9 --seed 3)
+check "simulate reports lost frames" has "$out" 'not decoded$'
+check "bad loss exits 2" test "$(status "$vistrel" simulate "$work/card.png" --loss 150%)" -eq 2
+
+# Three stations on loopback: a receiver, tonebox with 10 % loss at 50 times the air rate, and
+# a sender, each on a port the system picks.
+if [ -n "$tonebox" ]; then
+    port_of() {  # port_of LOG PATTERN: waits for the port a program printed
+        for _ in $(seq 100); do
+            p=$(grep -o "$2" "$1" 2>/dev/null | grep -o '[0-9]*$' | head -n 1)
+            [ -n "$p" ] && { echo "$p"; return; }
+            sleep 0.1
+        done
+    }
+    timeout 60 "$vistrel" receive --port 0 --out "$work/rx" --record --frames 3 \
+        >"$work/receive.log" 2>&1 &
+    rx_pid=$!
+    rx_port=$(port_of "$work/receive.log" 'port [0-9]*')
+    timeout 60 "$tonebox" --port 0 --rx-port "$rx_port" --speed 50 --loss 0.1 --seed 2 \
+        >"$work/tonebox.log" 2>&1 &
+    tb_pid=$!
+    tb_port=$(port_of "$work/tonebox.log" 'sender on 127.0.0.1:[0-9]*')
+    timeout 60 "$vistrel" send "$work/card.png" --no-tonebox --tonebox-port "$tb_port" \
+        --frames 3 --speed 50 --callsign "PA0VIS " >"$work/send.log" 2>&1
+    check "send sends three frames" has "$(cat "$work/send.log")" '^frame 3 of 3 sent'
+    wait "$rx_pid"
+    check "receive ends after three good frames" has "$(cat "$work/receive.log")" \
+        '^3 good frames received'
+    check "received pictures carry the callsign" \
+        bash -c "ls '$work/rx' | grep -q '_3_PA0VIS_card_png.png$'"
+    check "receive records the good frames" \
+        has "$("$vistrel" tv-info "$work"/rx/*.tv)" '^records:  3 '
+    wait "$tb_pid"
+    check "tonebox ends on exit" has "$(cat "$work/tonebox.log")" 'exit'
+fi
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -1,0 +1,350 @@
+#include "tools/tonebox.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+#include <string>
+
+#include "encoder/tests/seeded_bytes.h"
+
+namespace tools {
+namespace {
+
+using encoder::kUnitBytes;
+using encoder::Unit;
+
+// A frame string of n' packets (frame format as the encoder builds it), with command words in
+// its message and label so that a parser looking for them inside units would be caught.
+std::vector<uint8_t> frameString(uint64_t seed, size_t codedBytes, uint16_t counter,
+                                 std::string message = "start stop exit") {
+    std::vector<uint8_t> coded = encoder::testing_support::seededBytes(seed, codedBytes);
+    std::copy_n("ACMC", 4, coded.begin());
+    encoder::FrameInput in;
+    in.coded = coded;
+    in.counter = counter;
+    in.params = encoder::PictureParams{64, encoder::Wavelet::D4, 4, 4, 20};
+    in.syndromes = 32;
+    in.label = encoder::headerLabel("exit ", "start.png");
+    in.message = std::move(message);
+    encoder::FrameBuild built = encoder::buildFrame(in);
+    EXPECT_EQ(built.error, encoder::FrameBuildError::None);
+    return std::move(built.frame);
+}
+
+void append(std::vector<uint8_t>& stream, std::string_view text) {
+    stream.insert(stream.end(), text.begin(), text.end());
+}
+void append(std::vector<uint8_t>& stream, const std::vector<uint8_t>& bytes) {
+    stream.insert(stream.end(), bytes.begin(), bytes.end());
+}
+
+// Events written as text, one per line, so that a failure shows where two runs part.
+std::string describe(const std::vector<StreamEvent>& events) {
+    std::string s;
+    for (const StreamEvent& e : events) {
+        switch (e.kind) {
+            case StreamEvent::Kind::Command:
+                s += "command " + std::string(toneboxCommandText(e.command));
+                break;
+            case StreamEvent::Kind::Unit:
+                s += "frame " + std::to_string(e.frame) + " ";
+                s += e.unitKind == UnitKind::Header    ? "H"
+                     : e.unitKind == UnitKind::Message ? "M"
+                                                       : "P" + std::to_string(e.unit[0]);
+                s += " " + std::to_string(std::hash<std::string_view>{}(std::string_view(
+                               reinterpret_cast<const char*>(e.unit.data()), kUnitBytes)));
+                break;
+            case StreamEvent::Kind::Skipped:
+                s += "skipped " + std::to_string(e.skipped);
+                break;
+        }
+        s += "\n";
+    }
+    return s;
+}
+
+std::vector<StreamEvent> parseInPieces(const std::vector<uint8_t>& stream,
+                                       const std::vector<size_t>& cuts) {
+    StreamParser parser;
+    std::vector<StreamEvent> out;
+    size_t from = 0;
+    auto take = [&](size_t to) {
+        const auto got = parser.feed(std::span(stream).subspan(from, to - from));
+        out.insert(out.end(), got.begin(), got.end());
+        from = to;
+    };
+    for (const size_t c : cuts) take(c);
+    take(stream.size());
+    EXPECT_EQ(parser.pendingBytes(), 0u);
+    return out;
+}
+
+// The whole session as pictx sends it: switch on, two frames, switch off and on, a frame,
+// exit. What a whole-stream parse must find, and what every other cutting must find too.
+struct Session {
+    std::vector<uint8_t> stream;
+    std::vector<uint8_t> frame1 = frameString(1, 400, 1);
+    std::vector<uint8_t> frame2 = frameString(2, 300, 2, "");
+    std::vector<uint8_t> frame3 = frameString(3, 350, 3);
+
+    Session() {
+        append(stream, "start");
+        append(stream, frame1);
+        append(stream, frame2);
+        append(stream, "stop");
+        append(stream, "start");
+        append(stream, frame3);
+        append(stream, "stop");
+        append(stream, "exit");
+    }
+};
+
+// ---- commands and frames on one stream ----
+
+TEST(ToneboxParser, WholeSessionInOneRead) {
+    const Session s;
+    const std::vector<StreamEvent> events = parseInPieces(s.stream, {});
+    std::vector<std::string> shape;
+    std::vector<uint8_t> units1;
+    std::vector<uint8_t> units3;
+    size_t frame2Units = 0;
+    for (const StreamEvent& e : events) {
+        if (e.kind == StreamEvent::Kind::Command) {
+            shape.emplace_back(toneboxCommandText(e.command));
+        } else {
+            ASSERT_EQ(e.kind, StreamEvent::Kind::Unit) << describe(events);
+            const std::string tag = "frame " + std::to_string(e.frame);
+            if (shape.empty() || shape.back() != tag) shape.push_back(tag);
+            std::vector<uint8_t>& into = e.frame == 1 ? units1 : units3;
+            if (e.frame == 2) {
+                ++frame2Units;
+            } else {
+                into.insert(into.end(), e.unit.begin(), e.unit.end());
+            }
+        }
+    }
+    const std::vector<std::string> want{"start", "frame 1", "frame 2", "stop",
+                                        "start", "frame 3", "stop",    "exit"};
+    EXPECT_EQ(shape, want);
+    EXPECT_EQ(units1, s.frame1);
+    EXPECT_EQ(frame2Units, s.frame2.size() / kUnitBytes);
+    EXPECT_EQ(units3, s.frame3);
+}
+
+TEST(ToneboxParser, SplitAtEveryOffset) {
+    const Session s;
+    const std::string whole = describe(parseInPieces(s.stream, {}));
+    for (size_t cut = 0; cut <= s.stream.size(); ++cut) {
+        const std::string got = describe(parseInPieces(s.stream, {cut}));
+        ASSERT_EQ(got, whole) << "cut at " << cut;
+    }
+}
+
+TEST(ToneboxParser, ByteAtATimeAndSeededChunks) {
+    const Session s;
+    const std::string whole = describe(parseInPieces(s.stream, {}));
+    std::vector<size_t> everyByte;
+    for (size_t i = 1; i < s.stream.size(); ++i) everyByte.push_back(i);
+    EXPECT_EQ(describe(parseInPieces(s.stream, everyByte)), whole);
+    for (const uint64_t seed : {5u, 6u, 7u, 8u}) {
+        std::mt19937_64 random(seed);
+        std::vector<size_t> cuts;
+        for (size_t at = 0; at < s.stream.size();) {
+            at = std::min(s.stream.size(), at + 1 + static_cast<size_t>(random() % 100));
+            cuts.push_back(at);
+        }
+        EXPECT_EQ(describe(parseInPieces(s.stream, cuts)), whole) << "seed " << seed;
+    }
+}
+
+TEST(ToneboxParser, PacketsNumberedLikeCommandLettersStayPackets) {
+    // n' = 255: packets 101 ('e'), 109 ('m'), 115 ('s') and 255 (0xFF, like a header) all
+    // occur, and "stop" follows the frame directly.
+    std::vector<uint8_t> stream;
+    const std::vector<uint8_t> frame = frameString(9, 8665, 4);
+    append(stream, frame);
+    append(stream, "stop");
+    std::vector<size_t> cuts;
+    for (size_t at = 1; at < stream.size(); at += 37) cuts.push_back(at);
+    const std::vector<StreamEvent> events = parseInPieces(stream, cuts);
+    std::set<int> packets;
+    std::vector<uint8_t> units;
+    for (size_t i = 0; i + 1 < events.size(); ++i) {
+        ASSERT_EQ(events[i].kind, StreamEvent::Kind::Unit);
+        EXPECT_EQ(events[i].frame, 1u);
+        if (events[i].unitKind == UnitKind::Packet) packets.insert(events[i].unit[0]);
+        units.insert(units.end(), events[i].unit.begin(), events[i].unit.end());
+    }
+    EXPECT_EQ(units, frame);
+    EXPECT_EQ(packets.size(), 255u);
+    EXPECT_TRUE(packets.contains('e') && packets.contains('s') && packets.contains(255));
+    ASSERT_EQ(events.back().kind, StreamEvent::Kind::Command);
+    EXPECT_EQ(events.back().command, ToneboxCommand::Stop);
+}
+
+TEST(ToneboxParser, StreamlessFrameOfHeadersAndMessages) {
+    const std::vector<uint8_t> frame = frameString(10, 300, 0xFFFF, "hi");
+    const std::vector<StreamEvent> events = parseInPieces(frame, {50, 100});
+    ASSERT_EQ(events.size(), frame.size() / kUnitBytes);
+    for (const StreamEvent& e : events) {
+        EXPECT_NE(e.unitKind, UnitKind::Packet);
+        EXPECT_EQ(e.frame, 1u);
+    }
+}
+
+// ---- where frames begin ----
+
+TEST(ToneboxParserFrames, ANewCounterStartsANewFrameAndACommandEndsOne) {
+    std::vector<uint8_t> stream;
+    const std::vector<uint8_t> a = frameString(11, 200, 5);
+    append(stream, a);
+    append(stream, a);  // the same frame again: one longer frame
+    append(stream, frameString(12, 200, 6));
+    append(stream, "stop");
+    append(stream, a);  // after a command, even the same header starts a frame
+    StreamParser parser;
+    std::vector<uint64_t> frames;
+    for (const StreamEvent& e : parser.feed(stream)) {
+        if (e.kind == StreamEvent::Kind::Unit && (frames.empty() || frames.back() != e.frame)) {
+            frames.push_back(e.frame);
+        }
+    }
+    EXPECT_EQ(frames, (std::vector<uint64_t>{1, 2, 3}));
+    EXPECT_EQ(parser.framesSeen(), 3u);
+}
+
+// ---- bytes that begin nothing ----
+
+TEST(ToneboxParserResync, GarbageIsSkippedUpToTheNextCommandOrHeader) {
+    std::vector<uint8_t> stream;
+    append(stream, "xyz");
+    append(stream, "start");
+    // Packet-like bytes outside a frame are not taken for a packet.
+    stream.push_back(7);
+    stream.push_back(0x20);
+    append(stream, "st");  // a command's start that turns out not to be one
+    const std::vector<uint8_t> frame = frameString(13, 200, 1);
+    append(stream, frame);
+    const std::vector<StreamEvent> events = parseInPieces(stream, {4, 9});
+    EXPECT_EQ(describe(events), describe(parseInPieces(stream, {})));
+    ASSERT_GE(events.size(), 4u);
+    EXPECT_EQ(events[0].kind, StreamEvent::Kind::Skipped);
+    EXPECT_EQ(events[0].skipped, 3u);
+    EXPECT_EQ(events[1].kind, StreamEvent::Kind::Command);
+    EXPECT_EQ(events[2].kind, StreamEvent::Kind::Skipped);
+    EXPECT_EQ(events[2].skipped, 4u);
+    EXPECT_EQ(events.size(), 3 + frame.size() / kUnitBytes);
+    EXPECT_EQ(events[3].unitKind, UnitKind::Header);
+}
+
+TEST(ToneboxParserResync, ConnectionEndDropsAPartialMessage) {
+    const std::vector<uint8_t> frame = frameString(14, 200, 1);
+    StreamParser parser;
+    // Header and packet 1 whole, then half of the next unit.
+    const std::vector<StreamEvent> first = parser.feed(std::span(frame).first(3 * 41 + 41 + 20));
+    EXPECT_EQ(first.size(), 4u);
+    const std::vector<StreamEvent> dropped = parser.reset();
+    ASSERT_EQ(dropped.size(), 1u);
+    EXPECT_EQ(dropped[0].skipped, 20u);
+    // The next connection starts outside a frame: a packet (units 3 and 6 are packets 1 and
+    // 2, after H H H and before H M) is not accepted before a header.
+    EXPECT_TRUE(parser.feed(std::span(frame).subspan(6 * 41, 41)).empty());
+    const std::vector<StreamEvent> next = parser.feed(std::span(frame).first(41));
+    ASSERT_EQ(next.size(), 2u);
+    EXPECT_EQ(next[0].kind, StreamEvent::Kind::Skipped);
+    EXPECT_EQ(next[0].skipped, 41u);
+    EXPECT_EQ(next[1].unitKind, UnitKind::Header);
+}
+
+// ---- the air clock ----
+
+TEST(ToneboxPlayout, UnitsEndAt164MsIntervalsAt250BytesPerSecond) {
+    Playout p(250.0);
+    EXPECT_DOUBLE_EQ(p.unitMs(), 164.0);
+    for (int i = 0; i < 3; ++i) p.push(PlayItem{}, 0.0);
+    EXPECT_EQ(p.nextDueMs(), 164.0);
+    EXPECT_TRUE(p.takeDue(163.9).empty());
+    EXPECT_EQ(p.takeDue(164.0).size(), 1u);
+    // A late call gets everything due, and the schedule does not slip.
+    EXPECT_EQ(p.takeDue(400.0).size(), 1u);
+    EXPECT_EQ(p.nextDueMs(), 492.0);
+    EXPECT_EQ(p.takeDue(1000.0).size(), 1u);
+    EXPECT_FALSE(p.nextDueMs().has_value());
+}
+
+TEST(ToneboxPlayout, IdleAirRestartsFromTheArrival) {
+    Playout p(25000.0);  // --speed 100
+    p.push(PlayItem{}, 0.0);
+    EXPECT_EQ(p.takeDue(10.0).size(), 1u);
+    p.push(PlayItem{}, 5000.0);
+    EXPECT_DOUBLE_EQ(*p.nextDueMs(), 5001.64);
+}
+
+TEST(ToneboxPlayout, UnitsComeOutInOrderAndClearDropsTheRest) {
+    Playout p(250.0);
+    for (uint8_t i = 1; i <= 5; ++i) {
+        PlayItem item;
+        item.unit[0] = i;
+        p.push(item, 0.0);
+    }
+    const std::vector<PlayItem> two = p.takeDue(2 * 164.0);
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_EQ(two[0].unit[0], 1);
+    EXPECT_EQ(two[1].unit[0], 2);
+    EXPECT_EQ(p.clear(), 3u);
+    EXPECT_EQ(p.queued(), 0u);
+}
+
+// ---- the command line ----
+
+TEST(ToneboxOptions, DefaultsAndTheWindowId) {
+    const ToneboxArguments a = parseToneboxArguments({"1234567"});
+    EXPECT_TRUE(a.error.empty());
+    EXPECT_EQ(a.options.port, 998);
+    EXPECT_EQ(a.options.rxPort, 999);
+    EXPECT_EQ(a.options.listen, "127.0.0.1");
+    EXPECT_EQ(a.options.rxHost, "127.0.0.1");
+    EXPECT_EQ(a.options.speed, 1.0);
+    EXPECT_EQ(a.options.channel.loss, 0.0);
+    EXPECT_EQ(a.options.windowId, 1234567u);
+    EXPECT_FALSE(a.options.help);
+}
+
+TEST(ToneboxOptions, EveryOptionInBothSpellings) {
+    const ToneboxArguments a =
+        parseToneboxArguments({"--port", "0", "--rx-port=5999", "--rx-host", "::1", "--speed=100",
+                               "--loss", "0.25", "--byte-errors=0.001", "--burst", "3",
+                               "--burst-shape", "fixed", "--seed=42", "--listen", "0.0.0.0"});
+    ASSERT_TRUE(a.error.empty()) << a.error;
+    EXPECT_EQ(a.options.port, 0);
+    EXPECT_EQ(a.options.rxPort, 5999);
+    EXPECT_EQ(a.options.rxHost, "::1");
+    EXPECT_EQ(a.options.listen, "0.0.0.0");
+    EXPECT_EQ(a.options.speed, 100.0);
+    EXPECT_EQ(a.options.channel.loss, 0.25);
+    EXPECT_EQ(a.options.channel.byteErrors, 0.001);
+    EXPECT_EQ(a.options.channel.burstLength, 3.0);
+    EXPECT_EQ(a.options.channel.shape, BurstShape::Fixed);
+    EXPECT_EQ(a.options.channel.seed, 42u);
+    EXPECT_FALSE(a.options.windowId.has_value());
+    EXPECT_TRUE(parseToneboxArguments({"--help"}).options.help);
+    EXPECT_TRUE(parseToneboxArguments({"-h"}).options.help);
+}
+
+TEST(ToneboxOptions, BadArgumentsAreNamed) {
+    const std::vector<std::pair<std::vector<std::string_view>, std::string>> cases{
+        {{"--port", "70000"}, "--port"}, {{"--speed", "0"}, "--speed"},
+        {{"--loss", "1.5"}, "--loss"},   {{"--loss", "x"}, "--loss"},
+        {{"--seed", "-1"}, "--seed"},    {{"--volume", "3"}, "--volume"},
+        {{"12", "13"}, "'13'"},          {{"window"}, "'window'"},
+        {{"--rx-port"}, "--rx-port"},    {{"--burst-shape", "square"}, "--burst-shape"},
+    };
+    for (const auto& [args, name] : cases) {
+        const ToneboxArguments a = parseToneboxArguments(args);
+        EXPECT_NE(a.error.find(name), std::string::npos) << name << ": '" << a.error << "'";
+    }
+}
+
+}  // namespace
+}  // namespace tools

@@ -1,0 +1,347 @@
+// tonebox: the modulator stand-in. Listens for the sender (pictx) on TCP port 998, plays each
+// frame's units out at the air rate through the simulated radio channel and writes the units
+// that arrive to the receiver's demodulator link (picrx, TCP port 999), one write per unit.
+// See tools/tonebox.h for how commands and frames are told apart on the one stream.
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "encoder/frame_format.h"
+#include "tools/channel.h"
+#include "tools/tonebox.h"
+
+namespace {
+
+using tools::PlayItem;
+using tools::StreamEvent;
+using tools::ToneboxCommand;
+using tools::ToneboxOptions;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;  // could not listen for the sender
+constexpr int kExitUsage = 2;
+constexpr int kExitDrainMs = 1000;  // longest wait for the receiver to take the last units
+
+void say(const std::string& line) {
+    std::printf("tonebox: %s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+std::string where(const QString& host, int port) {
+    return host.toStdString() + ":" + std::to_string(port);
+}
+
+// One frame as it goes on the air, for the line printed about it.
+struct FrameReport {
+    uint64_t frame = 0;  // 0: none yet
+    uint64_t units = 0;
+    uint64_t delivered = 0;
+    uint64_t lost = 0;        // by the channel
+    uint64_t unkeyed = 0;     // played while the transmitter was not keyed
+    uint64_t noReceiver = 0;  // the receiver was not connected
+    bool unreported = false;  // units played since the last line about it
+};
+
+class Tonebox {
+public:
+    explicit Tonebox(const ToneboxOptions& options)
+        : options_(options),
+          playout_(tools::kAirBytesPerSecond * options.speed),
+          channel_(options.channel) {
+        playTimer_.setSingleShot(true);
+        playTimer_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&playTimer_, &QTimer::timeout, [this] { play(); });
+        reconnectTimer_.setSingleShot(true);
+        QObject::connect(&reconnectTimer_, &QTimer::timeout, [this] { connectReceiver(); });
+        QObject::connect(&server_, &QTcpServer::newConnection, [this] { takeSender(); });
+        QObject::connect(&receiver_, &QTcpSocket::connected, [this] {
+            receiverDownReported_ = false;
+            // Each unit leaves in a segment of its own, as a demodulator would write it.
+            receiver_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            say("receiver connected at " + receiverAddress());
+        });
+        QObject::connect(&receiver_, &QTcpSocket::disconnected, [this] {
+            if (exiting_) return;
+            say("receiver went away; reconnecting");
+            reconnectTimer_.start(tools::kReconnectMs);
+        });
+        QObject::connect(&receiver_, &QTcpSocket::errorOccurred,
+                         [this](QAbstractSocket::SocketError) { receiverFailed(); });
+        clock_.start();
+    }
+
+    bool start() {
+        const QHostAddress address(QString::fromStdString(options_.listen));
+        if (address.isNull()) {
+            say("cannot listen on '" + options_.listen + "': not an address");
+            return false;
+        }
+        if (!server_.listen(address, static_cast<quint16>(options_.port))) {
+            say("cannot listen for the sender on " + where(address.toString(), options_.port) +
+                ": " + server_.errorString().toStdString());
+            if (server_.serverError() == QAbstractSocket::SocketAccessError &&
+                options_.port < 1024) {
+                say("ports below 1024 need privileges on Linux; choose another with --port "
+                    "(and give the sender the same)");
+            }
+            return false;
+        }
+        say("listening for the sender on " + where(address.toString(), server_.serverPort()));
+        if (options_.windowId) say("sender window " + std::to_string(*options_.windowId));
+        const tools::ChannelSettings& c = options_.channel;
+        char line[200];
+        std::snprintf(line, sizeof line,
+                      "air rate %.0f bytes/s (x%g); channel loss %g, byte errors %g, burst %g "
+                      "(%s), seed %llu",
+                      tools::kAirBytesPerSecond * options_.speed, options_.speed, c.loss,
+                      c.byteErrors, c.burstLength,
+                      c.shape == tools::BurstShape::Fixed ? "fixed" : "geometric",
+                      static_cast<unsigned long long>(c.seed));
+        say(line);
+        say("transmitter not keyed");
+        connectReceiver();
+        return true;
+    }
+
+private:
+    std::string receiverAddress() const {
+        return where(QString::fromStdString(options_.rxHost), options_.rxPort);
+    }
+
+    void connectReceiver() {
+        if (exiting_ || receiver_.state() != QAbstractSocket::UnconnectedState) return;
+        receiver_.connectToHost(QString::fromStdString(options_.rxHost),
+                                static_cast<quint16>(options_.rxPort));
+    }
+
+    void receiverFailed() {
+        if (exiting_ || receiver_.state() == QAbstractSocket::ConnectedState) return;
+        if (!receiverDownReported_) {
+            say("receiver not reachable at " + receiverAddress() + ": " +
+                receiver_.errorString().toStdString() + "; trying again every " +
+                std::to_string(tools::kReconnectMs) + " ms");
+            receiverDownReported_ = true;
+        }
+        receiver_.abort();
+        reconnectTimer_.start(tools::kReconnectMs);
+    }
+
+    void takeSender() {
+        while (QTcpSocket* incoming = server_.nextPendingConnection()) {
+            if (sender_ != nullptr) {
+                say("a new sender connected; closing the old connection");
+                dropSender();
+            }
+            sender_ = incoming;
+            QObject::connect(incoming, &QTcpSocket::readyRead, [this, incoming] {
+                if (incoming == sender_) readSender();
+            });
+            QObject::connect(incoming, &QTcpSocket::disconnected, [this, incoming] {
+                if (incoming != sender_) return;
+                readSender();
+                if (exiting_) return;
+                say("sender disconnected");
+                dropSender();
+            });
+            say("sender connected from " +
+                where(incoming->peerAddress().toString(), incoming->peerPort()));
+        }
+    }
+
+    void dropSender() {
+        if (sender_ == nullptr) return;
+        QTcpSocket* old = sender_;
+        sender_ = nullptr;
+        for (const StreamEvent& e : parser_.reset()) handle(e);
+        old->disconnect();
+        old->close();
+        old->deleteLater();
+    }
+
+    void readSender() {
+        while (sender_ != nullptr && !exiting_ && sender_->bytesAvailable() > 0) {
+            const QByteArray bytes = sender_->readAll();
+            const std::vector<StreamEvent> events = parser_.feed(
+                std::span(reinterpret_cast<const uint8_t*>(bytes.constData()), bytes.size()));
+            for (const StreamEvent& e : events) {
+                handle(e);
+                if (exiting_) return;
+            }
+        }
+        schedule();
+    }
+
+    void handle(const StreamEvent& e) {
+        switch (e.kind) {
+            case StreamEvent::Kind::Command:
+                command(e.command);
+                break;
+            case StreamEvent::Kind::Unit:
+                playout_.push(PlayItem{e.unit, e.unitKind, e.frame}, nowMs());
+                break;
+            case StreamEvent::Kind::Skipped:
+                say("skipped " + std::to_string(e.skipped) + " bytes that began no message");
+                break;
+        }
+    }
+
+    void command(ToneboxCommand c) {
+        switch (c) {
+            case ToneboxCommand::Start:
+                keyed_ = true;
+                say("start: transmitter keyed");
+                break;
+            case ToneboxCommand::Stop:
+                keyed_ = false;
+                say("stop: transmitter not keyed");
+                break;
+            case ToneboxCommand::Exit:
+                exit();
+                break;
+        }
+    }
+
+    double nowMs() const { return static_cast<double>(clock_.nsecsElapsed()) / 1e6; }
+
+    void schedule() {
+        const std::optional<double> next = playout_.nextDueMs();
+        if (!next || exiting_) return;
+        const double wait = std::max(0.0, std::ceil(*next - nowMs()));
+        playTimer_.start(static_cast<int>(wait));
+    }
+
+    void play() {
+        for (const PlayItem& item : playout_.takeDue(nowMs())) air(item);
+        if (playout_.queued() == 0) {
+            report(false);
+        } else {
+            schedule();
+        }
+    }
+
+    void air(const PlayItem& item) {
+        if (item.frame != frame_.frame) {
+            report(false);
+            frame_ = FrameReport{};
+            frame_.frame = item.frame;
+            announce(item);
+        }
+        ++frame_.units;
+        ++totals_.units;
+        frame_.unreported = true;
+        if (!keyed_) {
+            ++frame_.unkeyed;
+            ++totals_.unkeyed;
+            return;
+        }
+        const std::optional<encoder::Unit> arrived = tools::passUnit(channel_, item.unit);
+        if (!arrived) {
+            ++frame_.lost;
+            ++totals_.lost;
+            return;
+        }
+        if (receiver_.state() != QAbstractSocket::ConnectedState) {
+            ++frame_.noReceiver;
+            ++totals_.noReceiver;
+            return;
+        }
+        receiver_.write(reinterpret_cast<const char*>(arrived->data()), encoder::kUnitBytes);
+        receiver_.flush();
+        ++frame_.delivered;
+        ++totals_.delivered;
+    }
+
+    void announce(const PlayItem& first) {
+        std::string line = "frame " + std::to_string(first.frame);
+        if (const auto h = encoder::parseHeaderBlock(first.unit)) {
+            std::string label = h->label;
+            label.erase(label.find_last_not_of(' ') + 1);
+            line += " (counter " + std::to_string(h->counter) + ", " +
+                    std::to_string(h->frameSize == 255 ? 256 : h->frameSize) + " pixels, " +
+                    static_cast<char>(h->letter) + ", label '" + label + "')";
+        }
+        line += keyed_ ? ": on the air" : ": playing, transmitter not keyed";
+        say(line);
+    }
+
+    void report(bool ending) {
+        if (!frame_.unreported) return;
+        frame_.unreported = false;
+        say("frame " + std::to_string(frame_.frame) + (ending ? " (cut short)" : "") + ": " +
+            counts(frame_));
+    }
+
+    static std::string counts(const FrameReport& r) {
+        std::string s = std::to_string(r.units) + " units played, " + std::to_string(r.delivered) +
+                        " delivered, " + std::to_string(r.lost) + " lost";
+        if (r.unkeyed > 0) s += ", " + std::to_string(r.unkeyed) + " not keyed";
+        if (r.noReceiver > 0) s += ", " + std::to_string(r.noReceiver) + " without a receiver";
+        return s;
+    }
+
+    void exit() {
+        const size_t dropped = playout_.clear();
+        report(true);
+        exiting_ = true;
+        playTimer_.stop();
+        reconnectTimer_.stop();
+        say("exit" + (dropped > 0 ? ": " + std::to_string(dropped) + " units not played" : ""));
+        say("in all: " + std::to_string(parser_.framesSeen()) + " frames, " + counts(totals_));
+        server_.close();
+        if (receiver_.state() == QAbstractSocket::UnconnectedState) {
+            QCoreApplication::exit(kExitOk);
+            return;
+        }
+        // The units already written still reach the receiver before the connection ends.
+        QObject::connect(&receiver_, &QTcpSocket::disconnected,
+                         [] { QCoreApplication::exit(kExitOk); });
+        QTimer::singleShot(kExitDrainMs, [] { QCoreApplication::exit(kExitOk); });
+        receiver_.disconnectFromHost();
+    }
+
+    ToneboxOptions options_;
+    QTcpServer server_;
+    QTcpSocket* sender_ = nullptr;  // child of server_
+    QTcpSocket receiver_;
+    QTimer playTimer_;
+    QTimer reconnectTimer_;
+    QElapsedTimer clock_;
+    tools::StreamParser parser_;
+    tools::Playout playout_;
+    tools::ChannelState channel_;
+    bool keyed_ = false;
+    bool exiting_ = false;
+    bool receiverDownReported_ = false;
+    FrameReport frame_;
+    FrameReport totals_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string_view> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    const tools::ToneboxArguments parsed = tools::parseToneboxArguments(args);
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "tonebox: %s (see tonebox --help)\n", parsed.error.c_str());
+        return kExitUsage;
+    }
+    if (parsed.options.help) {
+        const std::string_view usage = tools::toneboxUsage();
+        std::fwrite(usage.data(), 1, usage.size(), stdout);
+        return kExitOk;
+    }
+    QCoreApplication app(argc, argv);
+    Tonebox tonebox(parsed.options);
+    if (!tonebox.start()) return kExitFailure;
+    return QCoreApplication::exec();
+}
