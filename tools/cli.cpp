@@ -136,6 +136,12 @@ void Options::fail(std::string message) {
     if (error_.empty()) error_ = std::move(message);
 }
 
+void printWindowText(const std::string& text) {
+    std::string lines = text;
+    std::erase(lines, '\r');
+    std::printf("%s\n", lines.c_str());
+}
+
 void reportError(std::string_view command, std::string_view message) {
     std::fprintf(stderr, "vistrel %.*s: %.*s\n", static_cast<int>(command.size()), command.data(),
                  static_cast<int>(message.size()), message.data());

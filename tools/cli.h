@@ -65,6 +65,10 @@ extern const std::vector<std::string_view> kEncodeFlags;
                                                                       const std::string& path,
                                                                       const Options& opts);
 
+// Prints a receiver window text on stdout: the window joins its lines with CR LF, a terminal
+// wants plain line ends.
+void printWindowText(const std::string& text);
+
 // Prints "vistrel COMMAND: message" on stderr.
 void reportError(std::string_view command, std::string_view message);
 

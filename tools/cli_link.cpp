@@ -62,14 +62,6 @@ receiver::LocalDateTime localNow() {
             now.time().hour(), now.time().minute(), now.time().second()};
 }
 
-void printLines(const std::string& label) {
-    std::string text = label;
-    for (size_t at = text.find('\r'); at != std::string::npos; at = text.find('\r', at)) {
-        text.erase(at, 1);
-    }
-    std::printf("%s\n", text.c_str());
-}
-
 }  // namespace
 
 int runReceive(const std::vector<std::string_view>& args) {
@@ -144,7 +136,7 @@ int runReceive(const std::vector<std::string_view>& args) {
         }
         std::printf("good frame %d: %d x %d, saved as %s\n", goodFrames, got.frameSize,
                     got.frameSize, path.c_str());
-        if (update.statusLabel) printLines(*update.statusLabel);
+        if (update.statusLabel) printWindowText(*update.statusLabel);
         if (recorder.recording) std::printf("%s\n", recorder.label.c_str());
         std::fflush(stdout);
         if (stopAfter > 0 && goodFrames >= stopAfter) QCoreApplication::quit();

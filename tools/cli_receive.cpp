@@ -23,15 +23,6 @@ namespace tools {
 
 namespace {
 
-// The window shows status lines joined by CR LF; a terminal wants plain lines.
-void printStatusLabel(const std::string& label) {
-    std::string text = label;
-    for (size_t at = text.find('\r'); at != std::string::npos; at = text.find('\r', at)) {
-        text.erase(at, 1);
-    }
-    std::printf("%s\n", text.c_str());
-}
-
 // A movie file at a path the user chose: records are appended, each one flushed.
 class MovieAppender {
 public:
@@ -158,7 +149,7 @@ int runDecode(const std::vector<std::string_view>& args) {
     }
     if (!apply(receiver::finishFrame(state), 0)) return kExitFailure;
 
-    if (!status.empty()) printStatusLabel(status);
+    if (!status.empty()) printWindowText(status);
     if (pictures == 0) {
         std::fprintf(stderr, "vistrel decode: no frame could be decoded\n");
         return kExitFailure;
