@@ -150,20 +150,34 @@ void storeLine(const HaarLine& from, const PlaneLine& line) {
     for (int i = 0; i < line.n; ++i) line.first[i * line.stride] = a[i];
 }
 
-void haarForward(Plane& plane, int k, int n, bool alongX, int threshold) {
-    const PlaneLine line = planeLine(plane, k, n, alongX);
-    if (line.first == nullptr) return;
-    HaarLine a;
-    loadLine(line, a);
+// The levels of a line, then the threshold (strictly below it, so threshold 0 or less never
+// zeroes anything).
+void haarForwardLine(HaarLine& a, int n, int threshold) {
     const HaarLevels levels = haarLevels(n);
     for (int level = 0; level < levels.count; ++level) haarForwardLevel(a, levels.length[level]);
-    // Strictly below threshold, so threshold 0 (or less) never zeroes anything.
     if (threshold > 0) {
         int32_t* const v = a.data();
         for (int i = 0; i < n; ++i) {
             if (std::abs(static_cast<int64_t>(v[i])) < threshold) v[i] = 0;
         }
     }
+}
+
+// Replaying the forward lengths in reverse is "start at the smallest and double until n" for
+// every length met (all halvings are exact), and stays the exact inverse order for any n.
+void haarInverseLine(HaarLine& a, int n) {
+    const HaarLevels levels = haarLevels(n);
+    for (int level = levels.count - 1; level >= 0; --level) {
+        haarInverseLevel(a, levels.length[level]);
+    }
+}
+
+void haarForward(Plane& plane, int k, int n, bool alongX, int threshold) {
+    const PlaneLine line = planeLine(plane, k, n, alongX);
+    if (line.first == nullptr) return;
+    HaarLine a;
+    loadLine(line, a);
+    haarForwardLine(a, n, threshold);
     storeLine(a, line);
 }
 
@@ -172,13 +186,52 @@ void haarInverse(Plane& plane, int k, int n, bool alongX) {
     if (line.first == nullptr) return;
     HaarLine a;
     loadLine(line, a);
-    // Replaying the forward lengths in reverse is "start at the smallest and double until n"
-    // for every length met (all halvings are exact), and stays the exact inverse order for any n.
-    const HaarLevels levels = haarLevels(n);
-    for (int level = levels.count - 1; level >= 0; --level) {
-        haarInverseLevel(a, levels.length[level]);
-    }
+    haarInverseLine(a, n);
     storeLine(a, line);
+}
+
+// Columns 0..n-1, kHaarBlock at a time: a row of the plane is then one cache line for all of
+// them, where a column alone (1 KB between samples at 256) keeps hitting the same few cache
+// sets. Each column still goes through its own line, so the results are those of the kernels
+// column by column. Planes the per-line kernels would refuse in part take them line by line.
+constexpr int kHaarBlock = 8;
+
+void haarColumns(Plane& plane, int n, bool forward, int threshold) {
+    const int width = plane.width;
+    if (n < 0 || n > kHaarMaxLength || n > plane.height || n > width ||
+        plane.samples.size() < static_cast<size_t>(width) * plane.height) {
+        for (int k = 0; k < n; ++k) {
+            if (forward) {
+                haarForward(plane, k, n, false, threshold);
+            } else {
+                haarInverse(plane, k, n, false);
+            }
+        }
+        return;
+    }
+    std::array<HaarLine, kHaarBlock> lines;
+    std::array<int32_t*, kHaarBlock> line{};
+    for (int c = 0; c < kHaarBlock; ++c) line[c] = lines[c].data();
+    int32_t* const* const l = line.data();
+    for (int k0 = 0; k0 < n; k0 += kHaarBlock) {
+        const int count = std::min(kHaarBlock, n - k0);
+        for (int y = 0; y < n; ++y) {
+            const int32_t* row = plane.samples.data() + static_cast<size_t>(y) * width + k0;
+            for (int c = 0; c < count; ++c) l[c][y] = row[c];
+        }
+        for (int c = 0; c < count; ++c) {
+            l[c][n] = 0;
+            if (forward) {
+                haarForwardLine(lines[c], n, threshold);
+            } else {
+                haarInverseLine(lines[c], n);
+            }
+        }
+        for (int y = 0; y < n; ++y) {
+            int32_t* row = plane.samples.data() + static_cast<size_t>(y) * width + k0;
+            for (int c = 0; c < count; ++c) row[c] = l[c][y];
+        }
+    }
 }
 
 // ---- Reordering shared by D4 and CDF 9/7 -----------------------------------------------------
@@ -273,6 +326,12 @@ void HAARFWDY(Plane& plane, int k, int n, int threshold) {
 void HAARINVX(Plane& plane, int k, int n) { haarInverse(plane, k, n, true); }
 
 void HAARINVY(Plane& plane, int k, int n) { haarInverse(plane, k, n, false); }
+
+void haarForwardColumns(Plane& plane, int n, int threshold) {
+    haarColumns(plane, n, true, threshold);
+}
+
+void haarInverseColumns(Plane& plane, int n) { haarColumns(plane, n, false, 0); }
 
 void D4SPLIT(std::span<double> line, int L) {
     if (L < 2 || L > lineLength(line)) return;

@@ -55,6 +55,10 @@ void HAARFWDX(Plane& plane, int k, int n);
 void HAARFWDY(Plane& plane, int k, int n, int threshold);
 void HAARINVX(Plane& plane, int k, int n);
 void HAARINVY(Plane& plane, int k, int n);
+// HAARFWDY (HAARINVY) for every column k = 0..n-1, with the same results, the columns gathered a
+// block at a time so that each row of the plane is read once per block, not once per column.
+void haarForwardColumns(Plane& plane, int n, int threshold);
+void haarInverseColumns(Plane& plane, int n);
 
 // Multi-level D4 on line[0..n-1]. mode 0 is the multi-level rule every caller uses, mode 1 a
 // single level. frameSize (48, 64, 96, 128 or 256) picks the level rule: frames of 48 and 96 go

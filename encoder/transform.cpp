@@ -75,7 +75,7 @@ constexpr int kCdf97Levels = 4;
 void forwardHaar(codec::Plane& plane, int threshold) {
     const int n = plane.width;
     for (int k = 0; k < n; ++k) codec::HAARFWDX(plane, k, n);
-    for (int k = 0; k < n; ++k) codec::HAARFWDY(plane, k, n, threshold);
+    codec::haarForwardColumns(plane, n, threshold);
 }
 
 void inverseHaar(codec::Plane& plane) {
@@ -83,7 +83,7 @@ void inverseHaar(codec::Plane& plane) {
     // of what every decoder reproduces, not a mirror of the forward order.
     const int n = plane.width;
     for (int k = 0; k < n; ++k) codec::HAARINVX(plane, k, n);
-    for (int k = 0; k < n; ++k) codec::HAARINVY(plane, k, n);
+    codec::haarInverseColumns(plane, n);
 }
 
 void forwardD4(codec::Plane& plane, int frameSize) {

@@ -677,6 +677,36 @@ TEST(WaveletPinned, HaarPlanesAtEverySideAndThreshold) {
     EXPECT_EQ(hash, 0x0c1db41831378307ull);
 }
 
+// The frame drivers transform all columns at once, gathered in blocks; every sample must be
+// what the kernels give column by column, also for planes wider or taller than n, n not a
+// multiple of the block, and planes the kernels refuse in part.
+TEST(HaarColumns, BlocksGiveTheKernelsColumnByColumn) {
+    constexpr uint32_t kSeed = 515;
+    std::mt19937 rng(kSeed);
+    struct Shape {
+        int width;
+        int height;
+        int n;
+    };
+    for (const Shape shape : {Shape{64, 64, 64}, Shape{48, 48, 48}, Shape{40, 30, 27},
+                              Shape{30, 40, 27}, Shape{20, 40, 30}, Shape{256, 256, 256}}) {
+        for (const int threshold : {0, 40}) {
+            SCOPED_TRACE(testing::Message() << "seed 515, " << shape.width << " x " << shape.height
+                                            << ", n " << shape.n << ", threshold " << threshold);
+            Plane original(shape.width, shape.height);
+            for (int32_t& v : original.samples) v = static_cast<int32_t>(rng() % 2001) - 1000;
+            Plane blocked = original;
+            Plane single = original;
+            haarForwardColumns(blocked, shape.n, threshold);
+            for (int k = 0; k < shape.n; ++k) HAARFWDY(single, k, shape.n, threshold);
+            ASSERT_EQ(blocked.samples, single.samples);
+            haarInverseColumns(blocked, shape.n);
+            for (int k = 0; k < shape.n; ++k) HAARINVY(single, k, shape.n);
+            ASSERT_EQ(blocked.samples, single.samples);
+        }
+    }
+}
+
 // ---- D4 round trips (seeded properties) ------------------------------------------------------
 
 // Without rounding to integers the inverse restores a line of -255..255 to float rounding:

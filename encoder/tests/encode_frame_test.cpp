@@ -32,6 +32,19 @@ TEST(EncodeCoderBound, IncompressibleBytesAreNotCut) {
     }
 }
 
+// codeCoefficients tries a buffer of the input's size plus a little first; a stream longer than
+// that must come out whole, the bytes the coder writes into a bound-sized buffer.
+TEST(EncodeCoderBound, StreamLongerThanItsInputIsRetriedWhole) {
+    const std::vector<uint8_t> bytes = testing_support::seededBytes(1, 20000);
+    const std::vector<uint8_t> coded = codeCoefficients(bytes);
+    EXPECT_GT(coded.size(), bytes.size() + 64) << "seed 1";
+    std::vector<uint8_t> direct(codec::arithEncodeBound(bytes.size()));
+    const int32_t length = codec::ARITHCODE(bytes, direct, codec::kArithEncode);
+    ASSERT_GT(length, 0);
+    direct.resize(static_cast<size_t>(length));
+    EXPECT_EQ(coded, direct);
+}
+
 // ---- counting, timing and sending ----
 
 TEST(EncodeModes, PreviewNeitherCountsNorTimes) {
