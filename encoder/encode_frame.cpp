@@ -96,12 +96,14 @@ EncodeResult encodeFrame(const EncoderSettings& settings, const SourcePicture& s
     const PictureParams params = pictureParams(settings);
     const int n = params.frameSize;
 
+    // The coefficient bytes are kept for the preview: ARITHCODE gives them back exactly from
+    // the coded stream (which is never cut), so the preview decodes from them and spares the
+    // expansion. The planes are let go before the preview decode allocates its own.
+    std::vector<uint8_t> coefficients;
     {
-        // The planes and the coefficient bytes are let go before the preview decode allocates
-        // its own: at 256 the heap would otherwise grow and shrink by a megabyte every frame.
         YccPlanes planes = convertColour(source, params);
         forwardTransform(planes, params.wavelet, n, settings.threshold);
-        const std::vector<uint8_t> coefficients =
+        coefficients =
             serialise(planes.luma, planes.red, planes.blue, settings.threshold, params.step);
         out.coefficientCount = coefficients.size();
         out.coded = codeCoefficients(coefficients);
@@ -148,7 +150,7 @@ EncodeResult encodeFrame(const EncoderSettings& settings, const SourcePicture& s
         out.send = settings.transmit;
     }
     if (preview == PreviewDecode::Decode) {
-        out.preview = decodePicture(out.coded, out.coefficientCount, params).picture;
+        out.preview = decodeCoefficients(coefficients, params).picture;
     }
     return out;
 }
