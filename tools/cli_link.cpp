@@ -14,8 +14,7 @@
 #include "encoder/encode_frame.h"
 #include "receiver/demod_link.h"
 #include "receiver/movie_file.h"
-#include "receiver/picture_control.h"
-#include "receiver/receive_packet.h"
+#include "receiver/station.h"
 #include "sender/modulator_link.h"
 #include "sender/send_controller.h"
 #include "sender/still_picture.h"
@@ -56,12 +55,6 @@ std::string safeFileNamePart(std::string_view text) {
     return out;
 }
 
-receiver::LocalDateTime localNow() {
-    const QDateTime now = QDateTime::currentDateTime();
-    return {now.date().year(), now.date().month(),  now.date().day(),
-            now.time().hour(), now.time().minute(), now.time().second()};
-}
-
 }  // namespace
 
 int runReceive(const std::vector<std::string_view>& args) {
@@ -91,9 +84,11 @@ int runReceive(const std::vector<std::string_view>& args) {
         std::fprintf(stderr, "%s\n", listening.message.toLocal8Bit().constData());
         return kExitFailure;
     }
-    receiver::RecorderState recorder;
+    receiver::Station station;
+    receiver::RecorderState& recorder = station.recorder;
     if (opts.flag("record")) {
-        if (const auto r = receiver::startRecording(recorder, localNow(), outDir); !r.ok) {
+        if (const auto r = receiver::startRecording(recorder, receiver::localNow(), outDir);
+            !r.ok) {
             reportError(kCommand, r.error);
             return kExitFailure;
         }
@@ -103,11 +98,12 @@ int runReceive(const std::vector<std::string_view>& args) {
                 static_cast<unsigned>(link.port()));
     std::fflush(stdout);
 
-    receiver::ReceiverState state;
+    const receiver::ReceiverState& state = station.receiver;
     int goodFrames = 0;
     int failures = 0;
     std::string label;  // the latest header's label: the sender's callsign and source name
-    const auto apply = [&](const receiver::ReceiveUpdate& update) {
+    const auto apply = [&](const receiver::StationStep& step) {
+        const receiver::ReceiveUpdate& update = step.update;
         if (update.labelLine) label = *update.labelLine;
         if (update.decode == receiver::DecodeOutcome::Failed) {
             std::printf("a frame failed its check; waiting for more of it\n");
@@ -125,14 +121,9 @@ int runReceive(const std::vector<std::string_view>& args) {
             reportError(kCommand, r.error);
             ++failures;
         }
-        if (update.record && recorder.recording) {
-            const QImage inside = receiver::pictureControlImage(got.picture, got.length);
-            if (const auto r = receiver::appendRecord(recorder, inside.width(), inside.height(),
-                                                      receiver::recordPixels(inside));
-                !r.ok) {
-                reportError(kCommand, r.error);
-                ++failures;
-            }
+        if (!step.recordResult.ok) {
+            reportError(kCommand, step.recordResult.error);
+            ++failures;
         }
         std::printf("good frame %d: %d x %d, saved as %s\n", goodFrames, got.frameSize,
                     got.frameSize, path.c_str());
@@ -142,10 +133,10 @@ int runReceive(const std::vector<std::string_view>& args) {
         if (stopAfter > 0 && goodFrames >= stopAfter) QCoreApplication::quit();
     };
     QObject::connect(&link, &receiver::DemodLink::unitReceived, [&](const encoder::Unit& unit) {
-        apply(receiver::RECEIVEPACKET(state, unit));
+        apply(receiver::receiveUnit(station, unit));
     });
     QObject::connect(&link, &receiver::DemodLink::unitsPaused,
-                     [&] { apply(receiver::finishFrame(state)); });
+                     [&] { apply(receiver::endFrame(station)); });
     QObject::connect(&link, &receiver::DemodLink::clientConnected, [](const QString& peer) {
         std::printf("demodulator connected from %s\n", peer.toLocal8Bit().constData());
         std::fflush(stdout);
@@ -154,7 +145,7 @@ int runReceive(const std::vector<std::string_view>& args) {
     quitOnInterrupt(poll);
     QCoreApplication::exec();
 
-    if (stopAfter == 0 || goodFrames < stopAfter) apply(receiver::finishFrame(state));
+    if (stopAfter == 0 || goodFrames < stopAfter) apply(receiver::endFrame(station));
     link.close();
     if (recorder.recording) (void)receiver::stopRecording(recorder);
     std::printf("%d good frame%s received\n", goodFrames, goodFrames == 1 ? "" : "s");
