@@ -31,8 +31,10 @@ struct AviOptions {
     AviCodec codec = AviCodec::Raw;
     int framesPerSecond = 10;  // the stream's rate: 10, 6, 3 or 1
     int keyFrameInterval = 1;  // 1: every frame a key frame
-    int64_t bitRate = 0;       // bits per second; 0 for the encoder's default
-    int quality = -1;          // -1 for the encoder's default
+    int64_t bitRate = 0;       // bits per second; 0: the quality decides
+    // Lower is better: qscale 1..31, or crf 0..51 for H.264. -1: qscale 3 or crf 23, unless
+    // a bit rate is given, which then rules alone.
+    int quality = -1;
 };
 
 class AviWriter {
@@ -42,7 +44,9 @@ public:
     AviWriter(const AviWriter&) = delete;
     AviWriter& operator=(const AviWriter&) = delete;
 
-    // Creates (replaces) path for frames of width x height.
+    // Creates (replaces) path for frames of width x height. The frames go to path + ".part"
+    // until finish() renames it into place, so a file already at path survives a failed or
+    // abandoned export.
     MediaResult open(const std::string& path, int width, int height, const AviOptions& options);
     // Appends one frame of the size given to open().
     MediaResult write(const VideoFrame& frame);

@@ -23,4 +23,8 @@ struct MediaResult {
     std::string error;
 };
 
+// Passes only FFmpeg's errors to stderr, not its notes and warnings; for command-line programs
+// and tests. FFmpeg's log level is one for the whole process.
+void quietFfmpegLog();
+
 }  // namespace media

@@ -81,5 +81,6 @@ int runTvInfo(const std::vector<std::string_view>& args);
 int runTvExtract(const std::vector<std::string_view>& args);
 int runReceive(const std::vector<std::string_view>& args);
 int runSend(const std::vector<std::string_view>& args);
+int runExportAvi(const std::vector<std::string_view>& args);
 
 }  // namespace tools

@@ -56,6 +56,16 @@ constexpr std::string_view kUsage =
     "                  a sending station: start tonebox (unless --no-tonebox), key the\n"
     "                  transmitter and send K frames on the send timer (X times faster to\n"
     "                  match a tonebox --speed X), then \"stop\" and \"exit\"\n"
+    "  export-avi FILE [--codec raw|ffv1|mjpeg|mpeg4|h264] [--fps 10|6|3|1] [-o OUT]\n"
+    "             [--keyint N] [--bitrate BPS] [--quality Q] [--force]\n"
+    "                  write a .tv movie as an AVI video, one frame per record, at 10, 6, 3 or\n"
+    "                  1 frames per second (10); codec raw (32-bit BGRA, the default), ffv1\n"
+    "                  (lossless) or those of mjpeg, mpeg4, h264 this FFmpeg has; N frames\n"
+    "                  from one key frame to the next (1), BPS bits per second, Q the quality\n"
+    "                  (qscale 1..31, crf 0..51 for h264; lower is better). OUT is the movie's\n"
+    "                  name with .avi for .tv, in the current folder; an existing OUT is\n"
+    "                  replaced only with --force. Progress on stderr; a failed or\n"
+    "                  interrupted export leaves no file\n"
     "  tv-info FILE    size, record count and completeness of a .tv movie\n"
     "  tv-extract FILE --frame K -o PNG\n"
     "                  write record K (from 1) of a .tv movie as PNG\n"
@@ -141,6 +151,9 @@ int main(int argc, char** argv) {
         if (command == "receive") return tools::runReceive(rest);
         if (command == "send") return tools::runSend(rest);
         return command == "decode" ? tools::runDecode(rest) : tools::runSimulate(rest);
+    }
+    if (command == "export-avi") {
+        return tools::runExportAvi(rest);
     }
     if (command == "tv-info") {
         return tools::runTvInfo(rest);

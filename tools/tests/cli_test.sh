@@ -106,6 +106,48 @@ out=$("$vistrel" simulate "$work/card.png" --frames 2 --loss 0.9 --seed 3)
 check "simulate reports lost frames" has "$out" 'not decoded$'
 check "bad loss exits 2" test "$(status "$vistrel" simulate "$work/card.png" --loss 150%)" -eq 2
 
+# Movies into AVI videos, named after the movie in the current folder.
+avi_field() {  # avi_field FILE CHUNK OFFSET: a 32-bit field of the first CHUNK's data
+    python3 -c 'import sys, struct
+d = open(sys.argv[1], "rb").read(); at = d.find(sys.argv[2].encode()) + 8 + int(sys.argv[3])
+print(struct.unpack_from("<I", d, at)[0])' "$1" "$2" "$3"
+}
+mkdir -p "$work/avi"
+err=$(cd "$work/avi" && "$vistrel" export-avi ../sim/received.tv 2>&1 >/dev/null)
+check "export-avi names the AVI after the movie" test -s "$work/avi/received.avi"
+check "export-avi shows its progress" has "$err" '^Writing  3 of 3 frames$'
+check "export-avi ends with Finished!" has "$err" '^Finished!$'
+check "the AVI holds a frame per record" test "$(avi_field "$work/avi/received.avi" avih 16)" -eq 3
+check "the AVI runs at 10 frames per second" \
+    test "$(avi_field "$work/avi/received.avi" strh 24)" -eq 10 -a \
+    "$(avi_field "$work/avi/received.avi" strh 20)" -eq 1
+check "uncompressed frames are 32-bit bottom-up bitmaps" \
+    test "$(avi_field "$work/avi/received.avi" strf 8)" -eq 254 -a \
+    "$(avi_field "$work/avi/received.avi" strf 12)" -eq 2097153  # 1 plane, 32 bits
+cp "$work/avi/received.avi" "$work/avi/first.avi"
+check "export-avi will not replace a file" \
+    test "$(cd "$work/avi" && status "$vistrel" export-avi ../sim/received.tv)" -eq 1
+check "the refused file is left alone" cmp -s "$work/avi/received.avi" "$work/avi/first.avi"
+"$vistrel" export-avi "$work/sim/received.tv" --codec ffv1 --fps 3 -o "$work/avi/received.avi" \
+    --force 2>/dev/null >/dev/null
+check "--force replaces it, at the rate asked" test "$(avi_field "$work/avi/received.avi" strh 24)" -eq 3
+check "--codec ffv1 writes FFV1" test "$(avi_field "$work/avi/received.avi" strf 16)" -eq 827737670
+check "unknown codec exits 2" \
+    test "$(status "$vistrel" export-avi "$work/sim/received.tv" --codec divx -o "$work/x.avi")" -eq 2
+check "unknown rate exits 2" \
+    test "$(status "$vistrel" export-avi "$work/sim/received.tv" --fps 7 -o "$work/x.avi")" -eq 2
+check "raw takes no key-frame interval" \
+    test "$(status "$vistrel" export-avi "$work/sim/received.tv" --keyint 5 -o "$work/x.avi")" -eq 2
+check "a movie that is no .tv exits 2" \
+    test "$(status "$vistrel" export-avi "$work/short.tv" -o "$work/x.avi")" -eq 2
+check "a missing movie exits 2" \
+    test "$(status "$vistrel" export-avi "$work/nothing.tv" -o "$work/x.avi")" -eq 2
+check "the movie is never the output" \
+    test "$(status "$vistrel" export-avi "$work/sim/received.tv" -o "$work/sim/received.tv" --force)" -eq 2
+check "an unwritable AVI exits 1" \
+    test "$(status "$vistrel" export-avi "$work/sim/received.tv" -o "$work/no/dir/x.avi")" -eq 1
+check "bad exports leave no files" test ! -e "$work/x.avi" -a ! -e "$work/no"
+
 # Three stations on loopback: a receiver, tonebox with 10 % loss at 50 times the air rate, and
 # a sender, each on a port the system picks.
 if [ -n "$tonebox" ]; then

@@ -1,0 +1,89 @@
+#include "player/picture_dialog.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+
+namespace player {
+
+namespace {
+
+// The top of the slider is its minimum: up brightens and raises the contrast, as on the
+// system's vertical track bars, and the arrow keys and wheel follow the picture.
+QSlider* verticalSlider(QWidget* parent, const char* name, int maximum, QRect place) {
+    auto* slider = new QSlider(Qt::Vertical, parent);
+    slider->setObjectName(name);
+    slider->setRange(0, maximum);
+    slider->setInvertedAppearance(true);
+    slider->setInvertedControls(true);
+    slider->setTickPosition(QSlider::TicksBothSides);
+    slider->setTickInterval(maximum / 4 > 0 ? maximum / 4 : 1);
+    slider->setGeometry(place);
+    return slider;
+}
+
+}  // namespace
+
+PictureDialog::PictureDialog(PictureAdjust& adjust, QWidget* owner)
+    : QDialog(owner), adjust_(adjust) {
+    setObjectName("pictureDialog");
+    setWindowTitle("Picture");
+    setAttribute(Qt::WA_DeleteOnClose);
+    setModal(false);
+    setFixedSize(118, 300);
+    move(300, 100);
+
+    brightness_ = verticalSlider(this, "429", kMaxBrightness, {15, 15, 24, 185});
+    brightness_->setPageStep(32);
+    contrast_ = verticalSlider(this, "430", kMaxContrast, {70, 15, 25, 185});
+    contrast_->setPageStep(2);
+
+    auto* brightnessLabel = new QLabel("Brightness", this);
+    brightnessLabel->setGeometry(2, 202, 60, 16);
+    auto* contrastLabel = new QLabel("Contrast", this);
+    contrastLabel->setGeometry(62, 202, 54, 16);
+    for (QLabel* label : {brightnessLabel, contrastLabel}) {
+        QFont small = label->font();
+        small.setPointSizeF(small.pointSizeF() * 0.85);
+        label->setFont(small);
+        label->setAlignment(Qt::AlignHCenter);
+    }
+
+    auto* defaults = new QPushButton("Default settings", this);
+    defaults->setObjectName("431");
+    defaults->setGeometry(6, 226, 106, 30);
+    defaults->setAutoDefault(false);
+    auto* undo = new QPushButton("Undo", this);
+    undo->setObjectName("432");
+    undo->setGeometry(6, 262, 106, 30);
+    undo->setAutoDefault(false);
+
+    showValues();
+
+    // actionTriggered comes from the user only (drag, keys, page clicks, wheel), never from
+    // showValues(), and carries the new position before the value follows it.
+    connect(brightness_, &QSlider::actionTriggered, this,
+            [this] { sliderActed(AdjustSlider::Brightness); });
+    connect(contrast_, &QSlider::actionTriggered, this,
+            [this] { sliderActed(AdjustSlider::Contrast); });
+    connect(defaults, &QPushButton::clicked, this, [this] {
+        adjustDefaults(adjust_);
+        showValues();
+    });
+    connect(undo, &QPushButton::clicked, this, [this] {
+        adjustUndo(adjust_);
+        showValues();
+    });
+}
+
+void PictureDialog::sliderActed(AdjustSlider which) {
+    const QSlider* slider = which == AdjustSlider::Brightness ? brightness_ : contrast_;
+    adjustSliderMoved(adjust_, which, slider->sliderPosition());
+}
+
+void PictureDialog::showValues() {
+    brightness_->setValue(adjust_.brightness);
+    contrast_->setValue(adjust_.contrast);
+}
+
+}  // namespace player
