@@ -13,10 +13,14 @@ namespace {
 
 using Real = long double;
 
-// The byte of a quotient a = round(value / step): the power law, then the offset and the wrap.
+// The byte of a quotient a = round(value / step): the power law, then the offset. A companded
+// value outside -128..127 is held at the nearest end rather than wrapped: wrapped, a strong
+// negative coefficient (the chroma of a flat, saturated colour at the finest steps) turns into a
+// large positive one and cyan comes out magenta. Every decoder reads the held byte as it reads
+// any other, so the frame format is unchanged.
 uint8_t companded(int32_t a) {
     const int32_t w = a == 0 ? 0 : codec::roundToInt(signedPower(a, static_cast<Real>(kExponent)));
-    return static_cast<uint8_t>(static_cast<uint32_t>(w + 128) & 0xFFu);
+    return static_cast<uint8_t>(std::clamp(w, -128, 127) + 128);
 }
 
 // An extended-precision power per coefficient dominated the encode. The byte depends on the

@@ -23,7 +23,7 @@ inline constexpr float kExponent = 0.85f;
 // first, so that a negative coefficient passes the power law as a plain integer power.
 [[nodiscard]] long double signedPower(long double x, long double y);
 
-// One coefficient to its byte. Values whose companded magnitude leaves -128..127 wrap around.
+// One coefficient to its byte. Companded values beyond -128..127 are held at -128 or 127.
 [[nodiscard]] uint8_t quantise(int32_t value, int threshold, int step);
 // One byte back to a coefficient.
 [[nodiscard]] int32_t dequantise(uint8_t byte, int step);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -52,14 +53,17 @@ TEST(QuantiseLopsided, NegativeValuesAreOnlyDivided) {
     }
 }
 
-TEST(QuantiseLopsided, WrapsOutsideTheByte) {
-    // w = -130 gives byte 254, which decodes as a large positive value.
-    const uint8_t byte = quantise(-130 * kStep17, 0, kStep17);
-    EXPECT_EQ(byte, 254);
-    EXPECT_GT(dequantise(byte, kStep17), 0);
-    // 127 is the largest positive w that stays in range: round(a^0.85) = 128 wraps to 0.
+// Wrapping the byte would turn -130 into 254, a large positive coefficient: flat cyan came out
+// magenta. Values past either end are held there instead.
+TEST(QuantiseLopsided, HeldAtTheEndsOfTheByte) {
+    EXPECT_EQ(quantise(-128 * kStep17, 0, kStep17), 0);
+    EXPECT_EQ(quantise(-130 * kStep17, 0, kStep17), 0);
+    EXPECT_EQ(dequantise(0, kStep17), -128 * kStep17);
+    EXPECT_EQ(quantise(-5000 * kStep17, 0, kStep17), 0);  // beyond the quotient table
+    // 127 is the largest positive w: round(a^0.85) = 128 and more stay at 255.
     EXPECT_EQ(quantise(299 * kStep17, 0, kStep17), 255);  // 299^0.85 = 127.15
-    EXPECT_EQ(quantise(300 * kStep17, 0, kStep17), 0);    // 300^0.85 = 127.51 -> 128
+    EXPECT_EQ(quantise(300 * kStep17, 0, kStep17), 255);  // 300^0.85 = 127.51 -> 128
+    EXPECT_EQ(quantise(2000000000, 0, kStep17), 255);
 }
 
 TEST(QuantisePrecision, InverseExponentFromTheSingleFloat) {
@@ -89,7 +93,7 @@ TEST(QuantiseRanges, EveryPathGivesTheExtendedFormula) {
     const auto formula = [](int32_t value, int step) {
         const int32_t a = codec::roundToInt(static_cast<long double>(value) / step);
         const int32_t w = a == 0 ? 0 : codec::roundToInt(signedPower(a, kExponent));
-        return static_cast<uint8_t>(static_cast<uint32_t>(w + 128) & 0xFFu);
+        return static_cast<uint8_t>(std::clamp(w, -128, 127) + 128);
     };
     const int32_t values[] = {0,         1,          -1,         8,           9,
                               17 * 1024, 17 * 1025,  -17 * 1024, -17 * 1025,  81 * 1000 + 40,
