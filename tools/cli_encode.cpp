@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "encoder/air_time.h"
 #include "encoder/encode_frame.h"
 #include "encoder/frame_format.h"
 #include "encoder/test_pictures.h"
@@ -41,6 +42,23 @@ std::string frameReadProblem(encoder::FrameReadError error, int badCodeword) {
             return "the end marker is missing";
     }
     return "unknown problem";
+}
+
+std::string fitFailure(const encoder::EncoderSettings& settings, double airTime,
+                       size_t smallestFrameBytes) {
+    char text[200];
+    if (smallestFrameBytes == 0) {
+        std::snprintf(text, sizeof text,
+                      "no settings fit a %d x %d frame with syndromes %d; reduce the parity",
+                      settings.frameSize, settings.frameSize, settings.syndromes);
+    } else {
+        std::snprintf(text, sizeof text,
+                      "no settings fit %.1f seconds: the shortest %d x %d frame with syndromes %d "
+                      "takes %.1f seconds",
+                      airTime, settings.frameSize, settings.frameSize, settings.syndromes,
+                      static_cast<double>(smallestFrameBytes) / encoder::kBytesPerSecond);
+    }
+    return text;
 }
 
 }  // namespace
@@ -84,9 +102,17 @@ std::optional<encoder::SourcePicture> loadSourcePicture(std::string_view command
 int runEncode(const std::vector<std::string_view>& args) {
     constexpr std::string_view kCommand = "encode";
     std::vector<std::string_view> valued = kEncodeOptions;
-    valued.insert(valued.end(), {"output", "counter", "preview"});
+    valued.insert(valued.end(), {"output", "counter", "preview", "air-time"});
     Options opts(kCommand, args, valued, kEncodeFlags);
     encoder::EncoderSettings settings = encoderSettings(opts);
+    // The fit chooses these itself; a value given beside it would be silently overruled.
+    const bool fit = opts.value("air-time").has_value();
+    const double airTime = opts.number("air-time", 0.1, 3600.0, 0.0);
+    for (const char* chosen : {"wavelet", "red", "blue", "quantiser", "threshold"}) {
+        if (fit && opts.value(chosen)) {
+            opts.fail(std::string("--air-time chooses --") + chosen + " itself; leave it out");
+        }
+    }
     encoder::EncoderState state;
     state.frameCounter = static_cast<uint16_t>(opts.integer("counter", 0, 65535, 0));
     const auto output = opts.value("output");
@@ -98,6 +124,19 @@ int runEncode(const std::vector<std::string_view>& args) {
     if (!source) return kExitUsage;
     settings.sourceKind = encoder::SourceKind::Still;
     settings.sourcePath = input;
+    if (fit) {
+        const encoder::AirTimeFit chosen = encoder::fitAirTime(settings, *source, airTime);
+        if (!chosen.found) {
+            reportError(kCommand, fitFailure(settings, airTime, chosen.smallestFrameBytes));
+            return kExitRejected;
+        }
+        settings = chosen.settings;
+        std::printf("fit:       %s, red %d, blue %d, quantiser %d, threshold %d\n",
+                    std::string(encoder::waveletName(settings.wavelet)).c_str(), settings.redFactor,
+                    settings.blueFactor, settings.quantiser, settings.threshold);
+        std::printf("           PSNR %.2f dB, %zu bytes, %.1f of %.1f seconds on air\n",
+                    chosen.psnrDb, chosen.frameBytes, chosen.airTimeSeconds, airTime);
+    }
 
     // A preview run: the header carries the counter as given, nothing is counted or sent.
     const encoder::EncodeResult result =

@@ -35,6 +35,8 @@ constexpr std::string_view kUsage =
     "      --counter 0..65535           frame counter the header carries (0)\n"
     "      --preserve-aspect            fit the picture instead of stretching it\n"
     "      --preview PNG                also write the picture a receiver will decode\n"
+    "      --air-time SECONDS           choose wavelet, factors, quantiser and threshold for the\n"
+    "                                   best picture whose frame fits SECONDS at 250 bytes/s\n"
     "  testcard PNG    write the generated 256 x 256 colour test card\n"
     "  decode FRAME... -o PNG [--record TV]\n"
     "                  run frame strings through the receiver as consecutive frames; write the\n"

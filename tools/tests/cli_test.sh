@@ -77,6 +77,17 @@ check "unknown option exits 2" \
 check "missing -o exits 2" test "$(status "$vistrel" encode "$work/card.png")" -eq 2
 check "info on a non-frame exits 2" test "$(status "$vistrel" info "$work/text")" -eq 2
 
+# Fitting a picture to an air time.
+out=$("$vistrel" encode "$work/card.png" -o "$work/fit.frame" --air-time 15 --syndromes 16)
+check "air-time prints the chosen settings" has "$out" '^fit: .*, red [24], blue [24], quantiser'
+check "air-time frame fits its air time" test "$(stat -c %s "$work/fit.frame")" -le 3750
+check "air-time prints PSNR and air time" has "$out" 'PSNR [0-9.]* dB, [0-9]* bytes, [0-9.]* of 15.0'
+check "air-time too short exits 3" \
+    test "$(status "$vistrel" encode "$work/card.png" -o "$work/short.frame" --air-time 2)" -eq 3
+check "air-time too short writes nothing" test ! -e "$work/short.frame"
+err=$("$vistrel" encode "$work/card.png" -o "$work/x" --air-time 15 --wavelet d4 2>&1)
+check "air-time refuses a setting it chooses" has "$err" 'air-time chooses --wavelet'
+
 # Frame strings through the receiver, and the movies it records.
 "$vistrel" encode "$work/card.png" -o "$work/second.frame" --counter 514 --wavelet d4 >/dev/null
 out=$("$vistrel" decode "$work/card.frame" "$work/second.frame" -o "$work/rx.png" \

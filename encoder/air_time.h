@@ -1,0 +1,87 @@
+#pragma once
+
+// Fitting a picture to an air time: the quantiser, threshold, wavelet and chroma factors that
+// give the best picture whose frame string fits a number of seconds at 250 bytes per second,
+// with the frame size, syndromes and message left as the caller set them. Pure core: the sender
+// window (or vistrel encode --air-time) takes the chosen settings and runs ENCODEFRAME with them.
+//
+// Quality is the RGB PSNR of the picture a receiver decodes against the N x N picture the
+// encoder sees (the source square box-averaged to N x N, as the luma is): what the frame could
+// have shown, not the 256 x 256 original.
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "encoder/encode_frame.h"
+#include "encoder/params.h"
+#include "encoder/picture.h"
+
+namespace encoder {
+
+// The settings grid the fit chooses from. The full grid (fullFitGrid) is every wavelet, every
+// pair of chroma factors, every quantiser 1..65, and the thresholds 0, 10, 15, 20, 25, 30, 40,
+// 50, 60, 80, 100: 3 x 4 x 11 x 65 = 8580 points. Thresholds below half the step change nothing
+// (the division rounds those coefficients to 0 anyway), so the list is densest where the steps
+// are, 17..81.
+struct FitGrid {
+    std::vector<Wavelet> wavelets;
+    std::vector<std::pair<int, int>> factors;  // red and blue chroma factors, 2 or 4 each
+    std::vector<int> thresholds;               // 0..100
+    std::vector<int> quantisers;               // 1..65
+    // Coefficients fitAirTime may code and decode in full (a point costs its coefficient count
+    // plus N^2): about 30 points at 256 x 256 (near 100 ms), some hundreds at 64 x 64.
+    size_t effort = 4'000'000;
+};
+[[nodiscard]] FitGrid fullFitGrid();
+
+struct AirTimeFit {
+    bool found = false;           // false: no point of the grid fits the air time
+    EncoderSettings settings;     // the caller's, with the five fitted settings chosen
+    double psnrDb = 0.0;          // RGB PSNR of the decoded picture against referencePicture
+    size_t frameBytes = 0;        // length of the frame string ENCODEFRAME builds with settings
+    double airTimeSeconds = 0.0;  // frameBytes at 250 bytes per second
+    // The shortest frame on the grid (coarsest quantiser, highest threshold, the wavelet and
+    // factors that code shortest), for telling the user what would fit; 0 when even that fails
+    // the size check.
+    size_t smallestFrameBytes = 0;
+    int evaluations = 0;  // points decoded in full, for the benchmark and the docs
+};
+
+// Best PSNR on the grid whose frame string is at most airTimeSeconds x 250 bytes long. Per
+// combination of wavelet, factors and threshold, estimates of the frame length (from the counts
+// of the coefficient bytes, which is all the order-0 coder's output depends on) and of the error
+// pick the quantisers worth decoding; the leading combinations are then decoded in full around
+// them, within grid.effort, and the best point's frame length is confirmed with ARITHCODE. Not
+// exhaustive: the decoded PSNR jumps between neighbouring quantisers, so the result can fall a
+// little short of searchGridExhaustively's (docs/QUALITY.md shows by how much). base must be
+// valid (isValid) apart from the five fitted settings; a grid setting out of range is skipped.
+[[nodiscard]] AirTimeFit fitAirTime(const EncoderSettings& base, const SourcePicture& source,
+                                    double airTimeSeconds, const FitGrid& grid = fullFitGrid());
+
+// The same answer by coding every point of the grid and decoding every one that fits: the
+// yardstick for fitAirTime, far too slow for the window at 256 x 256.
+[[nodiscard]] AirTimeFit searchGridExhaustively(const EncoderSettings& base,
+                                                const SourcePicture& source, double airTimeSeconds,
+                                                const FitGrid& grid = fullFitGrid());
+
+// Longest frame string, in bytes, that plays out within the air time at 250 bytes per second.
+[[nodiscard]] size_t frameBytesWithin(double airTimeSeconds);
+
+// Length of the frame string that carries a coded stream of codedBytes (ARITHCODE output, "ACMC"
+// included) with the given syndromes setting and, when message is true, message blocks; 0 when
+// the size check rejects it.
+[[nodiscard]] size_t frameBytesFor(size_t codedBytes, int syndromes, bool message);
+
+// The N x N picture the encoder sees: each pixel the rounded mean of its block of the source
+// square, over the window of sourceWindow(frameSize).
+[[nodiscard]] Picture referencePicture(const SourcePicture& source, int frameSize);
+
+// PSNR over the red, green and blue samples of two pictures of one size, in dB; 99 for equal
+// pictures, 0 for pictures of different sizes.
+[[nodiscard]] double psnrDb(const Picture& a, const Picture& b);
+// PSNR of the luma 0.299 R + 0.587 G + 0.114 B, unrounded.
+[[nodiscard]] double lumaPsnrDb(const Picture& a, const Picture& b);
+
+}  // namespace encoder
