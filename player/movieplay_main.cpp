@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "packaging/app_icon.h"
 #include "player/control_window.h"
 #include "player/playback.h"
 #include "player/screenshots.h"
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
+    QApplication::setWindowIcon(packaging::vistrelIcon());
     player::ControlWindow window;
     window.show();
     if (!line.moviePath.empty()) {

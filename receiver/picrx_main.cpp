@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "encoder/frame_format.h"
+#include "packaging/app_icon.h"
 #include "receiver/main_window.h"
 #include "receiver/picrx_options.h"
 
@@ -84,6 +85,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
+    QApplication::setWindowIcon(packaging::vistrelIcon());
     receiver::WindowSettings settings;
     settings.link.address = options.listen;
     settings.link.port = options.port;

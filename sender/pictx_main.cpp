@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "encoder/test_pictures.h"
+#include "packaging/app_icon.h"
 #include "sender/main_window.h"
 #include "sender/screenshots.h"
 #include "sender/source_pages.h"
@@ -159,6 +160,7 @@ int main(int argc, char** argv) {
     }
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
+    QApplication::setWindowIcon(packaging::vistrelIcon());
 
     sender::MainWindowOptions options;
     options.link.port = static_cast<quint16>(a.toneboxPort);
