@@ -60,24 +60,24 @@ ControlWindow::ControlWindow() {
     setCentralWidget(client);
 
     play_ = new QPushButton(client);
-    play_->setObjectName("408");
+    play_->setObjectName("ctl408");
     play_->setGeometry(0, 0, 25, 25);
     play_->setFocusPolicy(Qt::NoFocus);
 
-    frameLabel_ = sunkenLabel(client, "103", {25, 0, 25, 25});
+    frameLabel_ = sunkenLabel(client, "ctl103", {25, 0, 25, 25});
     frameLabel_->setAlignment(Qt::AlignCenter);
 
     position_ = new QSlider(Qt::Horizontal, client);
-    position_->setObjectName("416");
+    position_->setObjectName("ctl416");
     position_->setGeometry(50, 0, 315, 25);
     position_->setRange(1, 1);
     position_->setEnabled(false);
 
-    status_ = sunkenLabel(client, "415", {0, 30, 365, 25});
+    status_ = sunkenLabel(client, "ctl415", {0, 30, 365, 25});
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     makeAvi_ = new QPushButton(text(kMakeAviCaption), client);
-    makeAvi_->setObjectName("600");
+    makeAvi_->setObjectName("ctl600");
     makeAvi_->setGeometry(368, 3, 53, 53);
     // The caption is one line on a square button: the font shrinks until it fits.
     QFont font = makeAvi_->font();
@@ -108,10 +108,10 @@ ControlWindow::~ControlWindow() { timer_.stop(); }
 void ControlWindow::buildMenus() {
     QMenu* file = menuBar()->addMenu("&File");
     QAction* open = file->addAction("Open");
-    open->setObjectName("401");
+    open->setObjectName("ctl401");
     file->addSeparator();
     QAction* exit = file->addAction("Exit");
-    exit->setObjectName("402");
+    exit->setObjectName("ctl402");
     connect(open, &QAction::triggered, this, &ControlWindow::chooseFile);
     connect(exit, &QAction::triggered, this, &QWidget::close);
 
@@ -124,7 +124,7 @@ void ControlWindow::buildMenus() {
         }
         const int fps = kSpeeds[i].framesPerSecond;
         QAction* item = speed->addAction(QString("%1fps").arg(fps));
-        item->setObjectName(QString::number(speedIds[i]));
+        item->setObjectName(QStringLiteral("ctl%1").arg(speedIds[i]));
         item->setCheckable(true);
         item->setChecked(fps == state_.speed);
         speeds->addAction(item);
@@ -132,16 +132,16 @@ void ControlWindow::buildMenus() {
     }
 
     QAction* adjust = menuBar()->addAction("&Picture Adjust");
-    adjust->setObjectName("428");
+    adjust->setObjectName("ctl428");
     connect(adjust, &QAction::triggered, this, &ControlWindow::showPictureDialog);
 
     QMenu* colour = menuBar()->addMenu("Colour format");
     auto* formats = new QActionGroup(this);
     QAction* rgb = colour->addAction("RGB");
-    rgb->setObjectName("501");
+    rgb->setObjectName("ctl501");
     colour->addSeparator();
     QAction* bgr = colour->addAction("BGR");
-    bgr->setObjectName("502");
+    bgr->setObjectName("ctl502");
     for (QAction* item : {rgb, bgr}) {
         item->setCheckable(true);
         formats->addAction(item);
@@ -152,10 +152,10 @@ void ControlWindow::buildMenus() {
 
     QMenu* help = menuBar()->addMenu("&Help");
     QAction* helpItem = help->addAction("Help");
-    helpItem->setObjectName("409");
+    helpItem->setObjectName("ctl409");
     help->addSeparator();
     QAction* about = help->addAction("About");
-    about->setObjectName("410");
+    about->setObjectName("ctl410");
     connect(helpItem, &QAction::triggered, this,
             [this] { showMessage(this, QMessageBox::Information, kHelpCaption, kHelpText); });
     connect(about, &QAction::triggered, this,

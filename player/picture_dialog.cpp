@@ -33,9 +33,9 @@ PictureDialog::PictureDialog(PictureAdjust& adjust, QWidget* owner)
     setFixedSize(118, 300);
     move(300, 100);
 
-    brightness_ = verticalSlider(this, "429", kMaxBrightness, {15, 15, 24, 185});
+    brightness_ = verticalSlider(this, "ctl429", kMaxBrightness, {15, 15, 24, 185});
     brightness_->setPageStep(32);
-    contrast_ = verticalSlider(this, "430", kMaxContrast, {70, 15, 25, 185});
+    contrast_ = verticalSlider(this, "ctl430", kMaxContrast, {70, 15, 25, 185});
     contrast_->setPageStep(2);
 
     auto* brightnessLabel = new QLabel("Brightness", this);
@@ -50,11 +50,11 @@ PictureDialog::PictureDialog(PictureAdjust& adjust, QWidget* owner)
     }
 
     auto* defaults = new QPushButton("Default settings", this);
-    defaults->setObjectName("431");
+    defaults->setObjectName("ctl431");
     defaults->setGeometry(6, 226, 106, 30);
     defaults->setAutoDefault(false);
     auto* undo = new QPushButton("Undo", this);
-    undo->setObjectName("432");
+    undo->setObjectName("ctl432");
     undo->setGeometry(6, 262, 106, 30);
     undo->setAutoDefault(false);
 

@@ -30,16 +30,16 @@ inline constexpr int kWindowFontPixels = 11;
 inline constexpr QRgb kBorderColour = 0xFF646464;  // the 1-pixel frame of the two graphics
 
 // The controls' identifiers, used as their object names.
-inline constexpr char kPictureControlName[] = "1201";
-inline constexpr char kRecordButtonName[] = "1700";
-inline constexpr char kRecorderLabelName[] = "1701";
-inline constexpr char kMessageLabelName[] = "1502";
-inline constexpr char kLabelLineName[] = "1501";
-inline constexpr char kStatusLabelName[] = "1500";
-inline constexpr char kProgressBarName[] = "1800";
-inline constexpr char kPercentageLabelName[] = "1801";
-inline constexpr char kBlockMapName[] = "1802";
-inline constexpr char kBlockCountLabelName[] = "1803";
+inline constexpr char kPictureControlName[] = "ctl1201";
+inline constexpr char kRecordButtonName[] = "ctl1700";
+inline constexpr char kRecorderLabelName[] = "ctl1701";
+inline constexpr char kMessageLabelName[] = "ctl1502";
+inline constexpr char kLabelLineName[] = "ctl1501";
+inline constexpr char kStatusLabelName[] = "ctl1500";
+inline constexpr char kProgressBarName[] = "ctl1800";
+inline constexpr char kPercentageLabelName[] = "ctl1801";
+inline constexpr char kBlockMapName[] = "ctl1802";
+inline constexpr char kBlockCountLabelName[] = "ctl1803";
 
 // A frame's texts are 8-bit characters from the air: shown as Latin-1, up to the first NUL (as
 // the system's labels would), with CR LF line ends made plain.

@@ -94,10 +94,13 @@ std::vector<uint32_t> shownPixels(const ControlWindow& window) {
     return pixels;
 }
 
+// Controls are named "ctl" and their identifier; the tests give the identifier alone.
 template <typename T>
-T* child(const QObject& window, const char* name) {
+T* child(const QObject& window, const char* id) {
+    const QString name = id[0] >= '0' && id[0] <= '9' ? QStringLiteral("ctl") + QLatin1String(id)
+                                                      : QString::fromLatin1(id);
     T* found = window.findChild<T*>(name);
-    EXPECT_NE(found, nullptr) << "no " << name;
+    EXPECT_NE(found, nullptr) << "no " << name.toStdString();
     return found;
 }
 
