@@ -9,26 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "codec/lzw.h"
-
 namespace receiver {
 
 namespace {
 
 constexpr size_t kMaxVersionDigits = 9;  // fits in 32 bits; longer is a date or a hash
-
-using Coder = void (*)(std::span<const uint8_t>, std::vector<uint8_t>&);
-
-int64_t runCoder(Coder coder, const uint8_t* input, int64_t length, uint8_t* output,
-                 int64_t capacity) {
-    if (length < 0 || capacity < 0) return -1;
-    if ((input == nullptr && length > 0) || (output == nullptr && capacity > 0)) return -1;
-    std::vector<uint8_t> result;
-    coder(std::span<const uint8_t>(input, static_cast<size_t>(length)), result);
-    const size_t copied = std::min(result.size(), static_cast<size_t>(capacity));
-    std::copy_n(result.begin(), copied, output);
-    return static_cast<int64_t>(result.size());
-}
 
 }  // namespace
 
@@ -66,14 +51,6 @@ std::string systemLibraryFolder() {
 }  // namespace receiver
 
 extern "C" {
-
-int64_t LZW(const uint8_t* input, int64_t length, uint8_t* output, int64_t capacity) {
-    return receiver::runCoder(codec::LZW, input, length, output, capacity);
-}
-
-int64_t UNLZW(const uint8_t* input, int64_t length, uint8_t* output, int64_t capacity) {
-    return receiver::runCoder(codec::UNLZW, input, length, output, capacity);
-}
 
 int INITCOMCTL32(void) {
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return 0;

@@ -1,24 +1,17 @@
 #pragma once
 
-// Entry points picrx exports by name for other programs (dlsym on its executable). Nothing in
-// Vistrel calls them. LZW and UNLZW have pictx's signatures: they fill the caller's buffer,
-// returning the full length of their output and writing as much of it as fits in capacity
-// bytes, so a call with capacity 0 asks for the length; a negative length or capacity, or a null
-// pointer with a non-zero one, returns -1 and writes nothing.
+// Entry points picrx exports by name for other programs (dlsym on its executable), beside the
+// codec's LZW and UNLZW (codec/lzw_exports.h). Nothing in Vistrel calls them.
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
+#include "codec/lzw_exports.h"
+
 extern "C" {
-
-// The codec's LZW: the compressed length (at least the 4-byte trailer).
-int64_t LZW(const uint8_t* input, int64_t length, uint8_t* output, int64_t capacity);
-
-// The codec's UNLZW: the decompressed length. Any input is safe; bytes that are no LZW output
-// decode to whatever they spell up to the first code that cannot be.
-int64_t UNLZW(const uint8_t* input, int64_t length, uint8_t* output, int64_t capacity);
 
 // Makes the widget toolkit ready to draw its controls (loads the style); 1 on success, 0 when
 // the program has no widget application to initialise. Call it on the GUI thread.
