@@ -49,17 +49,17 @@ set(CPACK_PACKAGE_NAME vistrel)
 set(CPACK_PACKAGE_VENDOR "Vistrel")
 set(CPACK_PACKAGE_CONTACT "Vistrel maintainers <maintainers@vistrel.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "send and receive pictures over a narrow-band radio link")
+# The long description; CPack puts the summary above it and indents it for the control file.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-"send and receive pictures over a narrow-band radio link
- Vistrel compresses a still picture, movie frame or webcam view with a
- wavelet codec and an adaptive arithmetic coder, protects it with a CRC-16
- and Reed-Solomon parity, and hands 41-byte packets to a sound-card modem at
- 250 bytes per second. pictx sends, picrx receives, shows and records to .tv
- movies, movieplay plays them and exports AVI, vistrel does it all from a
- terminal, and tonebox stands in for the modem with a simulated channel.
- .
- Keying the transmitter through a serial port's DTR and RTS lines needs
- membership of the dialout group.")
+"Vistrel compresses a still picture, movie frame or webcam view with a
+wavelet codec and an adaptive arithmetic coder, protects it with a CRC-16
+and Reed-Solomon parity, and hands 41-byte packets to a sound-card modem at
+250 bytes per second. pictx sends, picrx receives, shows and records to .tv
+movies, movieplay plays them and exports AVI, vistrel does it all from a
+terminal, and tonebox stands in for the modem with a simulated channel.
+
+Keying the transmitter through a serial port's DTR and RTS lines needs
+membership of the dialout group.")
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
