@@ -62,9 +62,9 @@ TEST(Capture, BrokenGraphFailsCleanly) {
 TEST(Capture, MovieFileStandsInForACameraAndStartsAgainAfterItsEnd) {
     test::TempDir dir;
     const auto path = dir.file("camera.avi");
-    test::MovieSpec spec;
-    spec.frames = 4;
-    ASSERT_EQ(test::writeTestMovie(path, spec), "");
+    test::MovieRecipe recipe;
+    recipe.frames = 4;
+    ASSERT_EQ(test::writeTestMovie(path, recipe), "");
     CaptureSource camera;
     const MediaResult opened = camera.open(path.string());
     ASSERT_TRUE(opened.ok) << opened.error;

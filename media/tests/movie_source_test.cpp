@@ -11,20 +11,20 @@
 namespace media {
 namespace {
 
-using test::MovieSpec;
+using test::MovieRecipe;
 using test::patternNumber;
 
 struct MovieCase {
     std::string name;
     std::string file;
-    MovieSpec spec;
+    MovieRecipe recipe;
 };
 
 std::ostream& operator<<(std::ostream& out, const MovieCase& c) { return out << c.name; }
 
-MovieSpec spec(std::string container, AVCodecID codec, AVPixelFormat format, int gop, int bFrames,
-               int64_t firstPts = 0) {
-    MovieSpec s;
+MovieRecipe recipe(std::string container, AVCodecID codec, AVPixelFormat format, int gop,
+                   int bFrames, int64_t firstPts = 0) {
+    MovieRecipe s;
     s.container = std::move(container);
     s.codec = codec;
     s.pixelFormat = format;
@@ -35,21 +35,22 @@ MovieSpec spec(std::string container, AVCodecID codec, AVPixelFormat format, int
 }
 
 const MovieCase kCases[] = {
-    {"Mpeg4IntraAvi", "intra.avi", spec("avi", AV_CODEC_ID_MPEG4, AV_PIX_FMT_YUV420P, 1, 0)},
-    {"Ffv1Avi", "ffv1.avi", spec("avi", AV_CODEC_ID_FFV1, AV_PIX_FMT_BGR0, 1, 0)},
-    {"Mpeg4Gop5Avi", "gop.avi", spec("avi", AV_CODEC_ID_MPEG4, AV_PIX_FMT_YUV420P, 5, 0)},
-    {"Mpeg4BFramesAvi", "bframes.avi", spec("avi", AV_CODEC_ID_MPEG4, AV_PIX_FMT_YUV420P, 5, 2)},
+    {"Mpeg4IntraAvi", "intra.avi", recipe("avi", AV_CODEC_ID_MPEG4, AV_PIX_FMT_YUV420P, 1, 0)},
+    {"Ffv1Avi", "ffv1.avi", recipe("avi", AV_CODEC_ID_FFV1, AV_PIX_FMT_BGR0, 1, 0)},
+    {"Mpeg4Gop5Avi", "gop.avi", recipe("avi", AV_CODEC_ID_MPEG4, AV_PIX_FMT_YUV420P, 5, 0)},
+    {"Mpeg4BFramesAvi", "bframes.avi", recipe("avi", AV_CODEC_ID_MPEG4, AV_PIX_FMT_YUV420P, 5, 2)},
     {"Mpeg4BFramesMkv", "bframes.mkv",
-     spec("matroska", AV_CODEC_ID_MPEG4, AV_PIX_FMT_YUV420P, 5, 2)},
-    {"LateStartMkv", "late.mkv", spec("matroska", AV_CODEC_ID_MPEG4, AV_PIX_FMT_YUV420P, 5, 2, 7)},
-    {"Ffv1Gop4Mkv", "ffv1.mkv", spec("matroska", AV_CODEC_ID_FFV1, AV_PIX_FMT_BGR0, 4, 0)},
+     recipe("matroska", AV_CODEC_ID_MPEG4, AV_PIX_FMT_YUV420P, 5, 2)},
+    {"LateStartMkv", "late.mkv",
+     recipe("matroska", AV_CODEC_ID_MPEG4, AV_PIX_FMT_YUV420P, 5, 2, 7)},
+    {"Ffv1Gop4Mkv", "ffv1.mkv", recipe("matroska", AV_CODEC_ID_FFV1, AV_PIX_FMT_BGR0, 4, 0)},
 };
 
 class MovieStepping : public ::testing::TestWithParam<MovieCase> {
 protected:
     void SetUp() override {
         path_ = dir_.file(GetParam().file);
-        const std::string error = test::writeTestMovie(path_, GetParam().spec);
+        const std::string error = test::writeTestMovie(path_, GetParam().recipe);
         ASSERT_EQ(error, "");
         const MediaResult opened = movie_.open(path_.string());
         ASSERT_TRUE(opened.ok) << opened.error;
@@ -112,8 +113,9 @@ INSTANTIATE_TEST_SUITE_P(Movies, MovieStepping, ::testing::ValuesIn(kCases),
 TEST(MovieSource, LosslessMovieGivesThePixelsExactly) {
     test::TempDir dir;
     const auto path = dir.file("exact.mkv");
-    ASSERT_EQ(test::writeTestMovie(path, spec("matroska", AV_CODEC_ID_FFV1, AV_PIX_FMT_BGR0, 1, 0)),
-              "");
+    ASSERT_EQ(
+        test::writeTestMovie(path, recipe("matroska", AV_CODEC_ID_FFV1, AV_PIX_FMT_BGR0, 1, 0)),
+        "");
     MovieSource movie;
     ASSERT_TRUE(movie.open(path.string()).ok);
     for (int k : {3, 0, 9}) {
@@ -149,7 +151,7 @@ TEST(MovieSource, MovieCutShortGivesTheFramesItStillHas) {
     // A copy broken off while it was written: no index, the last frames missing or torn.
     test::TempDir dir;
     const auto whole = dir.file("whole.avi");
-    MovieSpec gop = spec("avi", AV_CODEC_ID_MPEG4, AV_PIX_FMT_YUV420P, 3, 0);
+    MovieRecipe gop = recipe("avi", AV_CODEC_ID_MPEG4, AV_PIX_FMT_YUV420P, 3, 0);
     ASSERT_EQ(test::writeTestMovie(whole, gop), "");
     const auto cut = dir.file("cut.avi");
     std::filesystem::copy_file(whole, cut);

@@ -112,22 +112,22 @@ int patternNumber(const VideoFrame& picture) {
     return best;
 }
 
-std::string writeTestMovie(const std::filesystem::path& path, const MovieSpec& spec) {
+std::string writeTestMovie(const std::filesystem::path& path, const MovieRecipe& recipe) {
     AVFormatContext* rawOutput = nullptr;
     int status =
-        avformat_alloc_output_context2(&rawOutput, nullptr, spec.container.c_str(), path.c_str());
+        avformat_alloc_output_context2(&rawOutput, nullptr, recipe.container.c_str(), path.c_str());
     if (status < 0) return "output: " + ffmpegErrorText(status);
     std::unique_ptr<AVFormatContext, OutputCloser> output(rawOutput);
-    const AVCodec* encoder = avcodec_find_encoder(spec.codec);
+    const AVCodec* encoder = avcodec_find_encoder(recipe.codec);
     if (encoder == nullptr) return "no encoder";
     CodecHandle codec(avcodec_alloc_context3(encoder));
-    codec->width = spec.width;
-    codec->height = spec.height;
-    codec->pix_fmt = spec.pixelFormat;
-    codec->time_base = {1, spec.framesPerSecond};
-    codec->framerate = {spec.framesPerSecond, 1};
-    codec->gop_size = spec.gop;
-    codec->max_b_frames = spec.bFrames;
+    codec->width = recipe.width;
+    codec->height = recipe.height;
+    codec->pix_fmt = recipe.pixelFormat;
+    codec->time_base = {1, recipe.framesPerSecond};
+    codec->framerate = {recipe.framesPerSecond, 1};
+    codec->gop_size = recipe.gop;
+    codec->max_b_frames = recipe.bFrames;
     codec->thread_count = 1;
     codec->flags |= AV_CODEC_FLAG_QSCALE;
     codec->global_quality = FF_QP2LAMBDA * 3;
@@ -144,22 +144,22 @@ std::string writeTestMovie(const std::filesystem::path& path, const MovieSpec& s
     status = avformat_write_header(output.get(), nullptr);
     if (status < 0) return "header: " + ffmpegErrorText(status);
 
-    ScalerHandle scaler(sws_getContext(spec.width, spec.height, AV_PIX_FMT_BGR0, spec.width,
-                                       spec.height, spec.pixelFormat, SWS_BICUBIC, nullptr, nullptr,
-                                       nullptr));
+    ScalerHandle scaler(sws_getContext(recipe.width, recipe.height, AV_PIX_FMT_BGR0, recipe.width,
+                                       recipe.height, recipe.pixelFormat, SWS_BICUBIC, nullptr,
+                                       nullptr, nullptr));
     FrameHandle frame(av_frame_alloc());
-    frame->width = spec.width;
-    frame->height = spec.height;
-    frame->format = spec.pixelFormat;
+    frame->width = recipe.width;
+    frame->height = recipe.height;
+    frame->format = recipe.pixelFormat;
     if (av_frame_get_buffer(frame.get(), 0) < 0) return "frame buffer";
-    for (int i = 0; i < spec.frames; ++i) {
-        const VideoFrame picture = patternFrame(i, spec.width, spec.height);
+    for (int i = 0; i < recipe.frames; ++i) {
+        const VideoFrame picture = patternFrame(i, recipe.width, recipe.height);
         const uint8_t* planes[4] = {reinterpret_cast<const uint8_t*>(picture.pixels.data()),
                                     nullptr, nullptr, nullptr};
-        const int strides[4] = {spec.width * 4, 0, 0, 0};
+        const int strides[4] = {recipe.width * 4, 0, 0, 0};
         if (av_frame_make_writable(frame.get()) < 0) return "frame writable";
-        sws_scale(scaler.get(), planes, strides, 0, spec.height, frame->data, frame->linesize);
-        frame->pts = spec.firstPts + i;
+        sws_scale(scaler.get(), planes, strides, 0, recipe.height, frame->data, frame->linesize);
+        frame->pts = recipe.firstPts + i;
         if (std::string e = sendAndWrite(*codec, *output, *stream, frame.get()); !e.empty()) {
             return e;
         }

@@ -31,7 +31,7 @@ private:
     std::filesystem::path path_;
 };
 
-struct MovieSpec {
+struct MovieRecipe {
     std::string container = "avi";  // FFmpeg muxer name: "avi", "matroska"
     AVCodecID codec = AV_CODEC_ID_MPEG4;
     AVPixelFormat pixelFormat = AV_PIX_FMT_YUV420P;
@@ -51,8 +51,9 @@ struct MovieSpec {
 // -1 for an empty picture.
 [[nodiscard]] int patternNumber(const VideoFrame& picture);
 
-// Writes a movie of spec.frames pattern frames; empty on success, else what failed.
-[[nodiscard]] std::string writeTestMovie(const std::filesystem::path& path, const MovieSpec& spec);
+// Writes a movie of recipe.frames pattern frames; empty on success, else what failed.
+[[nodiscard]] std::string writeTestMovie(const std::filesystem::path& path,
+                                         const MovieRecipe& recipe);
 
 // What FFmpeg itself reads from a file, for checking written movies without MovieSource.
 struct StreamFacts {

@@ -30,10 +30,10 @@ int main(int argc, char** argv) {
 
     media::test::TempDir temp;
     const auto moviePath = temp.file("pattern.avi");
-    media::test::MovieSpec spec;
-    spec.width = 320;
-    spec.height = 240;
-    if (const std::string error = media::test::writeTestMovie(moviePath, spec); !error.empty()) {
+    media::test::MovieRecipe recipe;
+    recipe.width = 320;
+    recipe.height = 240;
+    if (const std::string error = media::test::writeTestMovie(moviePath, recipe); !error.empty()) {
         std::fprintf(stderr, "pictx_screenshots: %s\n", error.c_str());
         return 1;
     }
