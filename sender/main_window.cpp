@@ -242,7 +242,7 @@ void MainWindow::buildControls(QWidget* client) {
 
 void MainWindow::buildMenus() {
     QMenuBar* bar = menuBar();
-    const auto item = [this](QMenu* menu, const QString& text, int id) {
+    const auto item = [](QMenu* menu, const QString& text, int id) {
         QAction* action = menu->addAction(text);
         action->setObjectName(QStringLiteral("ctl%1").arg(id));
         return action;
