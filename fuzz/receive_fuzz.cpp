@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <span>
 #include <string>
 #include <utility>
@@ -109,9 +110,11 @@ struct Outcome {
     encoder::Picture first;
 };
 
-// frameSize: the N in force before the call; a new frame's header may end the previous frame
-// with a decode under that frame's own header.
-void check(const ReceiverState& s, int frameSize, const ReceiveUpdate& up, Outcome& out) {
+// sizes: every N a header block has set so far. A new frame's header may end the previous
+// frame with a decode under that frame's own header, and the mended receiver decodes with the
+// fields most of the frame's header blocks agree on, which need not be the latest block's.
+void check(const ReceiverState& s, const std::set<int>& sizes, const ReceiveUpdate& up,
+           Outcome& out) {
     require(s.received >= 0 && s.received <= receiver::kSlotCount, "received count 0..256");
     for (const receiver::PaintOp& op : up.blockMap) {
         require(op.x >= 0 && op.y >= 0 && op.width > 0 && op.height > 0 &&
@@ -129,7 +132,7 @@ void check(const ReceiverState& s, int frameSize, const ReceiveUpdate& up, Outco
     if (!up.picture) return;
     const receiver::ReceivedPicture& p = *up.picture;
     require(up.decode == receiver::DecodeOutcome::Good, "a picture only with a good frame");
-    require(p.frameSize == frameSize || p.frameSize == s.frameSize, "the header's N");
+    require(sizes.count(p.frameSize) == 1, "the N of a header block received");
     require(isFrameSize(p.frameSize) && p.picture.size == p.frameSize, "picture is N x N");
     require(p.picture.pixels.size() == static_cast<size_t>(p.frameSize) * p.frameSize,
             "N x N pixels");
@@ -139,12 +142,14 @@ void check(const ReceiverState& s, int frameSize, const ReceiveUpdate& up, Outco
 
 Outcome run(ReceiverState& s, const std::vector<Item>& items) {
     Outcome out;
+    std::set<int> sizes{s.frameSize};
     for (const Item& item : items) {
-        if (item.idleBefore) check(s, s.frameSize, receiver::finishFrame(s), out);
-        const int frameSize = s.frameSize;
-        check(s, frameSize, receiver::RECEIVEPACKET(s, item.bytes), out);
+        if (item.idleBefore) check(s, sizes, receiver::finishFrame(s), out);
+        const ReceiveUpdate up = receiver::RECEIVEPACKET(s, item.bytes);
+        sizes.insert(s.frameSize);
+        check(s, sizes, up, out);
     }
-    check(s, s.frameSize, receiver::finishFrame(s), out);
+    check(s, sizes, receiver::finishFrame(s), out);
     return out;
 }
 

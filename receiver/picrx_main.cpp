@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QPixmap>
+#include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -55,6 +57,9 @@ void say(const QString& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A recording that reaches the file-size limit fails its write with EFBIG, which the
+    // recorder reports and survives as it does a full disk; the signal would end the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Read before any window exists, so --help and mistakes need no display.
     QStringList arguments;
     for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
@@ -102,13 +107,20 @@ int main(int argc, char** argv) {
         }
         QObject::connect(&window.link(), &receiver::DemodLink::clientConnected,
                          [](const QString& peer) { say(QStringLiteral("demodulator ") + peer); });
-        QObject::connect(&window, &receiver::MainWindow::pictureShown, [&window](int count) {
-            const receiver::Station& s = window.station();
-            say(QStringLiteral("good frame %1 shown (%2 x %2)")
-                    .arg(count)
-                    .arg(s.receiver.frameSize));
-            if (s.recorder.recording) say(QString::fromStdString(s.recorder.label));
-        });
+        // The recorder label once per change: the count while recording, and once the reason a
+        // recording ended (a full disk), which the window shows in the same place.
+        auto recorderSaid = std::make_shared<std::string>();
+        QObject::connect(&window, &receiver::MainWindow::pictureShown,
+                         [&window, recorderSaid](int count) {
+                             const receiver::Station& s = window.station();
+                             say(QStringLiteral("good frame %1 shown (%2 x %2)")
+                                     .arg(count)
+                                     .arg(s.receiver.frameSize));
+                             if (s.recorder.label != *recorderSaid) {
+                                 *recorderSaid = s.recorder.label;
+                                 say(QString::fromStdString(s.recorder.label));
+                             }
+                         });
     }
     if (options.record) {
         window.toggleRecord();

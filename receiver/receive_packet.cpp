@@ -23,6 +23,8 @@ constexpr int kCrcTextBytes = 4;
 constexpr int kWaveletD4 = 0;  // the receiver's wavelet codes
 constexpr int kWaveletHaar = 1;
 constexpr int kWaveletCdf97 = 2;
+// Packets 1..16: those before the fourth header block of a frame, counting the opening three.
+constexpr int kFirstPacketsOfFrame = 16;
 
 // ---- texts ----
 
@@ -154,9 +156,82 @@ bool sameDecodeFields(const ReceiverState& s, const HeaderFields& h) {
            s.step == h.step;
 }
 
-void applyHeader(ReceiverState& s, const HeaderFields& h, ReceiveUpdate& up) {
-    const std::array<uint8_t, 2> counter = counterBytesOf(h);
+bool sameVoteFields(const HeaderFields& a, const HeaderFields& b) {
+    return a.t == b.t && a.k == b.k && a.fill == b.fill && a.frameSize == b.frameSize &&
+           a.letter == b.letter && a.redFactor == b.redFactor && a.blueFactor == b.blueFactor &&
+           a.step == b.step && a.length == b.length;
+}
+
+void addVote(std::vector<ReceiverState::HeaderVote>& votes, const HeaderFields& h, int count,
+             int seen) {
+    for (ReceiverState::HeaderVote& v : votes) {
+        if (sameVoteFields(v.fields, h)) {
+            v.count += count;
+            v.lastSeen = std::max(v.lastSeen, seen);
+            return;
+        }
+    }
+    votes.push_back({h, count, seen});
+}
+
+// The fields most header blocks of the frame agree on; none before an encoder's header.
+const HeaderFields* votedFields(const ReceiverState& s) {
+    const ReceiverState::HeaderVote* best = nullptr;
+    for (const ReceiverState::HeaderVote& v : s.headerVotes) {
+        if (best == nullptr || v.count > best->count ||
+            (v.count == best->count && v.lastSeen > best->lastSeen)) {
+            best = &v;
+        }
+    }
+    return best != nullptr ? &best->fields : nullptr;
+}
+
+// What a decode reads from the header: the latest block's for the window's texts, the voted
+// ones while decoding.
+struct DecodeFields {
+    int t, k, fill, frameSize, waveletCode, redFactor, blueFactor, step, length;
+};
+
+DecodeFields decodeFieldsOf(const ReceiverState& s) {
+    return {s.t,         s.k,          s.fill, s.frameSize, s.waveletCode,
+            s.redFactor, s.blueFactor, s.step, s.length};
+}
+
+void setDecodeFields(ReceiverState& s, const DecodeFields& d) {
+    s.t = d.t;
+    s.k = d.k;
+    s.fill = d.fill;
+    s.frameSize = d.frameSize;
+    s.waveletCode = d.waveletCode;
+    s.redFactor = d.redFactor;
+    s.blueFactor = d.blueFactor;
+    s.step = d.step;
+    s.length = d.length;
+}
+
+// A decode needs an encoder's header in the frame (or, for a frame whose headers were all lost
+// so far, the latest one before it).
+bool canDecode(const ReceiverState& s) { return s.headerValid || !s.headerVotes.empty(); }
+
+void startFrameBookkeeping(ReceiverState& s) {
+    s.headerVotes.clear();
+    s.headersSeen = 0;
+    s.frameHeaders = 0;
+    s.lastPacket = 0;
+    s.unnamed = false;
+}
+
+void applyHeader(ReceiverState& s, const HeaderFields& received, ReceiveUpdate& up) {
+    const std::array<uint8_t, 2> counter = counterBytesOf(received);
     const bool newFrame = startsNewFrame(s, counter);
+    const bool mended = s.procedure == Procedure::Mended;
+    if (mended) {
+        if (newFrame) startFrameBookkeeping(s);
+        ++s.headersSeen;
+        ++s.frameHeaders;
+        if (isEncoderHeader(received)) addVote(s.headerVotes, received, 1, s.headersSeen);
+    }
+    const HeaderFields& h = received;
     if (!newFrame && !sameDecodeFields(s, h)) s.pendingTry = true;
 
     s.t = h.t;
@@ -185,7 +260,7 @@ void applyHeader(ReceiverState& s, const HeaderFields& h, ReceiveUpdate& up) {
     s.headerValid = isEncoderHeader(h);
 
     up.statusLabel = statusText(s);
-    up.labelLine = h.label.substr(0, kLabelShownBytes);
+    up.labelLine = received.label.substr(0, kLabelShownBytes);
     s.threshold = s.k - s.fill + kThresholdExtra;
     if (newFrame) {
         s.newFrame = 1;
@@ -292,7 +367,26 @@ void goodFrameClear(ReceiverState& s, ReceiveUpdate& up) {
     clearBlockMap(up);
 }
 
+DecodeOutcome decodeWithCurrentFields(ReceiverState& s, ReceiveUpdate& up);
+
+// Mended: with the fields most of the frame's header blocks carry, then the latest block's
+// fields again for the window.
 DecodeOutcome decodeFrame(ReceiverState& s, ReceiveUpdate& up) {
+    const HeaderFields* voted = s.procedure == Procedure::Mended ? votedFields(s) : nullptr;
+    if (voted == nullptr) return decodeWithCurrentFields(s, up);
+    const DecodeFields latest = decodeFieldsOf(s);
+    const std::optional<encoder::Wavelet> wavelet = encoder::waveletFromLetter(voted->letter);
+    const int code = wavelet == encoder::Wavelet::Haar    ? kWaveletHaar
+                     : wavelet == encoder::Wavelet::Cdf97 ? kWaveletCdf97
+                                                          : kWaveletD4;
+    setDecodeFields(s, {voted->t, voted->k, voted->fill, voted->frameSize, code, voted->redFactor,
+                        voted->blueFactor, voted->step, voted->length});
+    const DecodeOutcome outcome = decodeWithCurrentFields(s, up);
+    setDecodeFields(s, latest);
+    return outcome;
+}
+
+DecodeOutcome decodeWithCurrentFields(ReceiverState& s, ReceiveUpdate& up) {
     const bool mended = s.procedure == Procedure::Mended;
     s.pendingTry = false;
     setUpRs(s);
@@ -344,9 +438,109 @@ DecodeOutcome decodeFrame(ReceiverState& s, ReceiveUpdate& up) {
 // A frame that has ended is tried once more if it could be and something changed since the
 // last try: the threshold alone gives up at 2t - 3 missing packets, the code at 2t.
 void tryEndedFrame(ReceiverState& s, ReceiveUpdate& up) {
-    if (s.headerValid && s.done == 0 && s.pendingTry) {
+    if (canDecode(s) && s.done == 0 && s.pendingTry) {
         up.decode = decodeFrame(s, up);
     }
+}
+
+ReceiverState::SetAsideFrame setAsideOf(const ReceiverState& s) {
+    return {s.blockSlots,      s.filled,       s.received,  s.packet255,
+            s.packet255Filled, s.counterBytes, s.done,      s.headerVotes,
+            s.headersSeen,     s.frameHeaders, s.lastPacket};
+}
+
+// The current frame was begun by a damaged unit: the frame set aside goes on, with every
+// packet and header block received since.
+void takeBack(ReceiverState& s) {
+    ReceiverState::SetAsideFrame old = std::move(*s.setAside);
+    s.setAside.reset();
+    s.unnamed = false;
+    s.counterBytes = old.counterBytes;
+    if (s.done == 1) return;  // decoded since: nothing of it is left to take back
+    for (int m = 1; m <= kSlotCount; ++m) {
+        if (!s.filled[m]) continue;
+        old.blockSlots[m] = s.blockSlots[m];
+        if (!old.filled[m]) {
+            old.filled[m] = true;
+            ++old.received;
+        }
+    }
+    if (s.packet255Filled) {
+        old.packet255 = s.packet255;
+        old.packet255Filled = true;
+    }
+    for (const ReceiverState::HeaderVote& v : s.headerVotes) {
+        addVote(old.headerVotes, v.fields, v.count, old.headersSeen + v.lastSeen);
+    }
+    s.blockSlots = old.blockSlots;
+    s.filled = old.filled;
+    s.received = old.received;
+    s.packet255 = old.packet255;
+    s.packet255Filled = old.packet255Filled;
+    s.done = old.done;
+    s.headerVotes = std::move(old.headerVotes);
+    s.headersSeen += old.headersSeen;
+    s.frameHeaders += old.frameHeaders;
+    // The latest packet is the latest since: the set-aside frame's may be the hit number that
+    // looked like a new frame.
+    if (s.lastPacket == 0) s.lastPacket = old.lastPacket;
+    s.pendingTry = s.done == 0;
+}
+
+// A frame has ended. When it was begun by a single header block or by a packet number going
+// back, and fails, that unit may have been damaged: the frame before, if it is still undecoded,
+// is taken back with the packets since and tried again.
+void tryEndedFrameMending(ReceiverState& s, ReceiveUpdate& up) {
+    tryEndedFrame(s, up);
+    if (up.decode != DecodeOutcome::Good && s.done == 0 && s.setAside && s.setAside->done == 0 &&
+        (s.unnamed || s.frameHeaders <= 1)) {
+        takeBack(s);
+        tryEndedFrame(s, up);
+    }
+}
+
+// A packet number below the frame's latest one: packets go out in rising order, so a new
+// frame has begun whose header blocks were all lost. The frame so far is tried and set aside.
+void beginUnnamedFrame(ReceiverState& s, ReceiveUpdate& up) {
+    tryEndedFrameMending(s, up);
+    s.setAside = setAsideOf(s);
+    emptyAllSlots(s);
+    s.pendingTry = false;
+    s.done = 0;
+    startFrameBookkeeping(s);
+    s.unnamed = true;
+    clearProgressBar(up);
+    clearBlockMap(up);
+}
+
+// Before a unit is filed: what it says about where one frame ends and the next begins, beyond
+// a header's new counter.
+void checkFrameBoundary(ReceiverState& s, int m, const std::optional<HeaderFields>& header,
+                        ReceiveUpdate& up) {
+    if (header) {
+        const std::array<uint8_t, 2> counter = counterBytesOf(*header);
+        if (s.setAside && s.setAside->counterBytes == counter &&
+            (s.unnamed || s.frameHeaders <= 1) && s.setAside->counterBytes != std::nullopt) {
+            takeBack(s);
+        } else if (s.unnamed && startsNewFrame(s, counter)) {
+            s.counterBytes = counter;  // the header of the frame already begun: no new frame
+            s.unnamed = false;
+        } else if (s.frameHeaders == 1 && s.done == 0 && s.setAside && s.setAside->done == 1 &&
+                   s.lastPacket > 0 && s.lastPacket <= kFirstPacketsOfFrame &&
+                   startsNewFrame(s, counter)) {
+            // The frame was begun, after a decoded one, by a single header whose counter no
+            // other header carried, and holds only early packets: that was this frame's
+            // header, hit in its counter.
+            s.counterBytes = counter;
+        }
+        return;
+    }
+    if (!s.headerValid || m < 1 || m > s.codewordLength()) return;
+    // The same number again is a repeat, not a new frame. A new frame's first packet to arrive
+    // is an early one: headers follow packets 1, 8 and 15, so a higher number going back is
+    // far more likely a hit number byte, and taking it for a frame end costs the frame's tail.
+    if (m < s.lastPacket && m <= kFirstPacketsOfFrame) beginUnnamedFrame(s, up);
+    s.lastPacket = m;
 }
 
 bool isMessageBlock(std::span<const uint8_t> packet) {
@@ -384,9 +578,11 @@ ReceiveUpdate RECEIVEPACKET(ReceiverState& s, std::span<const uint8_t> packet) {
         m = packet[0];
         std::optional<HeaderFields> header;
         if (m == kHeaderSlot) header = headerOf(packet);
+        if (mended) checkFrameBoundary(s, m, header, up);
         // The next frame's header ends this one: try it with its own parameters first.
         if (mended && header && startsNewFrame(s, counterBytesOf(*header))) {
-            tryEndedFrame(s, up);
+            tryEndedFrameMending(s, up);
+            s.setAside = setAsideOf(s);
         }
         rose = fillSlot(s, m, packet.last(kSlotBytes), header.has_value());
         if (header) applyHeader(s, *header, up);
@@ -411,7 +607,7 @@ ReceiveUpdate RECEIVEPACKET(ReceiverState& s, std::span<const uint8_t> packet) {
         up.blockCountLabel = std::to_string(received) + " blocks out of " + std::to_string(n);
         up.percentageLabel = percentText(received, n);
         if (mended) {
-            if (s.newFrame != 1 && s.headerValid && s.done == 0 && received >= s.threshold &&
+            if (s.newFrame != 1 && canDecode(s) && s.done == 0 && received >= s.threshold &&
                 (s.pendingTry || rose)) {
                 up.decode = decodeFrame(s, up);
             }
@@ -436,7 +632,7 @@ ReceiveUpdate RECEIVEPACKET(ReceiverState& s, std::span<const uint8_t> packet) {
 
 ReceiveUpdate finishFrame(ReceiverState& s) {
     ReceiveUpdate up;
-    if (s.procedure == Procedure::Mended) tryEndedFrame(s, up);
+    if (s.procedure == Procedure::Mended) tryEndedFrameMending(s, up);
     return up;
 }
 

@@ -16,7 +16,13 @@
 // - each codeword is given the positions that are really missing as erasures, and position 0
 //   from the frame's last packet, which carries it for codewords 1..38 (never sent for 0);
 // - nothing is decoded before a header block of the frame, nor under a header whose fields no
-//   encoder writes (size, factors, t, k, f, wavelet letter).
+//   encoder writes (size, factors, t, k, f, wavelet letter);
+// - one damaged unit does not cost a frame: the decoder's fields are those most header blocks
+//   of the frame agree on (the CRC covers the coded stream only, so a hit step or size would
+//   decode a wrong picture), a packet number going back to one of the first 16 starts a new
+//   frame whose headers were lost, and a frame begun by a new counter or a number going back is
+//   undone, the frame before taken back with every packet since, when a header of the frame before
+//   follows at once.
 // Procedure::Literal keeps the steps as first written, faults included, so that tests can show
 // each fault and check that every frame the literal steps decode decodes here to the same
 // picture at the same unit.
@@ -27,6 +33,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "codec/rs.h"
 #include "encoder/frame_format.h"
@@ -164,6 +171,37 @@ struct ReceiverState {
     // header block, so nothing is decoded before one has set the parameters.
     bool headerValid = false;
     bool pendingTry = false;  // packets or parameters changed since the last decode try
+
+    // Header blocks of the current frame an encoder could have written, grouped by their
+    // decoder fields (t, k, f, N, letter, factors, step, L); the largest group's fields are the
+    // ones decoded with, the latest group winning a tie.
+    struct HeaderVote {
+        encoder::HeaderFields fields;
+        int count = 0;     // header blocks with these fields
+        int lastSeen = 0;  // headersSeen when the latest of them arrived
+    };
+    std::vector<HeaderVote> headerVotes;
+    int headersSeen = 0;   // header blocks of the current frame
+    int frameHeaders = 0;  // of those, the ones carrying its counter
+    int lastPacket = 0;    // number of the frame's latest packet (1..n'), 0 before one
+    bool unnamed = false;  // begun by a packet number going back; no header block of it yet
+    // The frame before the current one, while the current one may be the doing of one damaged
+    // unit (a header with a hit counter, a packet with a hit number): a header block with the
+    // earlier frame's counter before a second header of the current one takes it back.
+    struct SetAsideFrame {
+        std::array<Slot, kSlotCount + 1> blockSlots;
+        std::array<bool, kSlotCount + 1> filled{};
+        int received = 0;
+        Slot packet255;
+        bool packet255Filled = false;
+        std::optional<std::array<uint8_t, 2>> counterBytes;
+        int done = 0;
+        std::vector<HeaderVote> headerVotes;
+        int headersSeen = 0;
+        int frameHeaders = 0;
+        int lastPacket = 0;
+    };
+    std::optional<SetAsideFrame> setAside;
 
     codec::RsState rs;  // tables and generator for rsT
     int rsT = -1;       // t the generator was built for; -1 before the first decode

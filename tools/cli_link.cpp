@@ -33,6 +33,9 @@ extern "C" void onInterrupt(int) { interrupted = true; }
 void quitOnInterrupt(QTimer& poll) {
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
+    // A recording at the file-size limit fails its write (EFBIG) and is reported like a full
+    // disk; the signal would end the station instead.
+    std::signal(SIGXFSZ, SIG_IGN);
     QObject::connect(&poll, &QTimer::timeout, [] {
         if (interrupted) QCoreApplication::quit();
     });
