@@ -105,6 +105,25 @@ struct Prepared {
     std::array<double, 2> blueBase{};
 };
 
+// Sums of red, green and blue over the source block that frame pixel (i, j) covers.
+struct BlockSums {
+    int red = 0;
+    int green = 0;
+    int blue = 0;
+};
+
+BlockSums blockSums(const SourcePicture& source, const SourceWindow& w, int i, int j) {
+    BlockSums sums;
+    for (int y = w.y0 + w.block * j; y < w.y0 + w.block * (j + 1); ++y) {
+        for (int x = w.x0 + w.block * i; x < w.x0 + w.block * (i + 1); ++x) {
+            sums.red += source.red(x, y);
+            sums.green += source.green(x, y);
+            sums.blue += source.blue(x, y);
+        }
+    }
+    return sums;
+}
+
 // Full-resolution colour differences of the frame, undoubled.
 struct FullChroma {
     codec::Plane red;
@@ -116,14 +135,7 @@ FullChroma fullChroma(const SourcePicture& source, int n) {
     FullChroma out{codec::Plane(n, n), codec::Plane(n, n)};
     for (int j = 0; j < n; ++j) {
         for (int i = 0; i < n; ++i) {
-            int sr = 0, sg = 0, sb = 0;
-            for (int y = w.y0 + w.block * j; y < w.y0 + w.block * (j + 1); ++y) {
-                for (int x = w.x0 + w.block * i; x < w.x0 + w.block * (i + 1); ++x) {
-                    sr += source.red(x, y);
-                    sg += source.green(x, y);
-                    sb += source.blue(x, y);
-                }
-            }
+            const auto [sr, sg, sb] = blockSums(source, w, i, j);
             const Ycc c = blockColour(sr, sg, sb, w.block);
             out.red.at(i, j) = c.cr;
             out.blue.at(i, j) = c.cb;
@@ -455,14 +467,7 @@ Picture referencePicture(const SourcePicture& source, int frameSize) {
     Picture out(frameSize);
     for (int j = 0; j < frameSize; ++j) {
         for (int i = 0; i < frameSize; ++i) {
-            int sr = 0, sg = 0, sb = 0;
-            for (int y = w.y0 + w.block * j; y < w.y0 + w.block * (j + 1); ++y) {
-                for (int x = w.x0 + w.block * i; x < w.x0 + w.block * (i + 1); ++x) {
-                    sr += source.red(x, y);
-                    sg += source.green(x, y);
-                    sb += source.blue(x, y);
-                }
-            }
+            const auto [sr, sg, sb] = blockSums(source, w, i, j);
             const auto mean = [shift](int sum) {
                 return shift == 0 ? sum : static_cast<int>(codec::roundedShift(sum, shift));
             };
