@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -57,6 +58,10 @@ void defaultMessage(QWidget* parent, const QString& caption, const QString& text
                                                                      : QMessageBox::NoIcon,
                     caption, text, QMessageBox::Ok, parent);
     box.exec();
+}
+
+QString unreadablePictureText(const QString& path, const QString& reason) {
+    return QStringLiteral("Cannot read the picture %1: %2").arg(QFileInfo(path).fileName(), reason);
 }
 
 }  // namespace
@@ -501,22 +506,29 @@ void MainWindow::dropFiles(const QStringList& paths) {
     settings_.encoder.sourcePath = path.toStdString();
     switch (settings_.tab) {
         case SourceTab::Still:
-            stillPage_->loadStill(path);
+            // An unreadable file keeps the old picture, which is encoded again as before.
+            if (const QString error = stillPage_->loadStill(path); !error.isEmpty()) {
+                options_.message(windowTitle(), unreadablePictureText(path, error));
+            }
             encode(encoder::kEncodePreview);
             break;
         case SourceTab::Movie:
-            moviePage_->openMovie(path);
+            if (const media::MediaResult opened = moviePage_->openMovie(path); !opened.ok) {
+                options_.message(windowTitle(), QString::fromStdString(opened.error));
+            }
             break;
         case SourceTab::Webcam:
             break;
     }
 }
 
-bool MainWindow::loadStill(const QString& path) {
-    if (!stillPage_->loadStill(path)) return false;
+QString MainWindow::loadStill(const QString& path) {
+    if (const QString error = stillPage_->loadStill(path); !error.isEmpty()) {
+        return unreadablePictureText(path, error);
+    }
     settings_.encoder.sourcePath = path.toStdString();
     encode(encoder::kEncodePreview);
-    return true;
+    return {};
 }
 
 media::MediaResult MainWindow::openMovie(const QString& path) {

@@ -70,7 +70,8 @@ public:
 
     // A dropped file, as from a drop on the window: only the first path counts.
     void dropFiles(const QStringList& paths);
-    bool loadStill(const QString& path);  // --picture: a still picture at start, then a preview
+    // --picture: a still picture at start, then a preview. Empty, or why it cannot be read.
+    [[nodiscard]] QString loadStill(const QString& path);
     media::MediaResult openMovie(const QString& path);  // --movie
     void setTransmit(bool on);  // as "Turn On" clicked when the switch differs
     void previewEncode();       // ENCODEFRAME in preview mode, as after a setting change

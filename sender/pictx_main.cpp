@@ -173,9 +173,12 @@ int main(int argc, char** argv) {
     options.captureDevice = camera;
     sender::MainWindow window(std::move(options));
 
-    if (a.picture && !window.loadStill(QString::fromStdString(*a.picture))) {
-        std::fprintf(stderr, "pictx: cannot read the picture '%s'\n", a.picture->c_str());
-        return kExitUsage;
+    if (a.picture) {
+        if (const QString error = window.loadStill(QString::fromStdString(*a.picture));
+            !error.isEmpty()) {
+            std::fprintf(stderr, "pictx: %s\n", qPrintable(error));
+            return kExitUsage;
+        }
     }
     if (a.movie) {
         if (const media::MediaResult opened = window.openMovie(QString::fromStdString(*a.movie));

@@ -1,7 +1,6 @@
 #include "sender/source_pages.h"
 
 #include <QFileInfo>
-#include <QImageReader>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -72,15 +71,13 @@ StillPage::StillPage(QWidget* parent) : QWidget(parent) {
     redraw();
 }
 
-bool StillPage::loadStill(const QString& path) {
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    QImage image = reader.read();
-    if (image.isNull()) return false;
-    still_ = std::move(image);
+QString StillPage::loadStill(const QString& path) {
+    LoadedPicture loaded = loadPicture(path);
+    if (loaded.image.isNull()) return loaded.error;
+    still_ = std::move(loaded.image);
     setCaption(QString::fromStdString(encoder::fileNamePart(path.toStdString())));
     redraw();
-    return true;
+    return {};
 }
 
 void StillPage::setStill(const QImage& image) {

@@ -52,8 +52,9 @@ class StillPage : public QWidget {
 public:
     explicit StillPage(QWidget* parent = nullptr);
 
-    // Loads a picture file; false, and the old picture kept, when it cannot be read.
-    bool loadStill(const QString& path);
+    // Loads a picture file. When it cannot be read the old picture stays and the reason is
+    // returned; an empty text means the picture was loaded.
+    [[nodiscard]] QString loadStill(const QString& path);
     void setStill(const QImage& image);  // a picture made by the program, caption unchanged
     void setAspect(Aspect aspect);
     void setCaption(const QString& text);  // label 1121

@@ -1,5 +1,6 @@
 #include "sender/still_picture.h"
 
+#include <QImageReader>
 #include <QPainter>
 #include <algorithm>
 
@@ -33,6 +34,31 @@ void SKICONISE(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, int32_t ds
     }
     x = (dstWidth - w) / 2;
     y = (dstHeight - h) / 2;
+}
+
+namespace {
+
+LoadedPicture readPicture(QImageReader& reader) {
+    reader.setAutoTransform(true);
+    LoadedPicture loaded{reader.read(), {}};
+    if (loaded.image.isNull()) {
+        loaded.error = reader.errorString();
+        // Qt leaves the reason empty for a few refusals; a caller still needs words to show.
+        if (loaded.error.isEmpty()) loaded.error = QStringLiteral("not a picture Qt can read");
+    }
+    return loaded;
+}
+
+}  // namespace
+
+LoadedPicture loadPicture(QIODevice& device) {
+    QImageReader reader(&device);
+    return readPicture(reader);
+}
+
+LoadedPicture loadPicture(const QString& path) {
+    QImageReader reader(path);
+    return readPicture(reader);
 }
 
 QImage drawStill(const QImage& image, Aspect aspect) {

@@ -4,7 +4,10 @@
 // rendering the area exactly as the encoder reads it.
 
 #include <QImage>
+#include <QString>
 #include <cstdint>
+
+class QIODevice;
 
 #include "encoder/picture.h"
 
@@ -18,6 +21,15 @@ inline constexpr QRgb kStillBackground = 0xFFF0F0F0;  // opaque grey 240 around 
 // 256 x 256 box becomes 256 x 3 at y = 126. A zero source side leaves the scale at 0.
 void SKICONISE(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, int32_t dstHeight, int32_t& x,
                int32_t& y, int32_t& w, int32_t& h);
+
+// A picture file as a viewer shows it: decoded by Qt's image plugins and turned upright as its
+// EXIF orientation says. A null image comes with Qt's reason.
+struct LoadedPicture {
+    QImage image;
+    QString error;  // empty when the image is not null
+};
+[[nodiscard]] LoadedPicture loadPicture(QIODevice& device);
+[[nodiscard]] LoadedPicture loadPicture(const QString& path);
 
 enum class Aspect { Stretch, Preserve };
 

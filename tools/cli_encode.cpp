@@ -2,7 +2,6 @@
 // holds.
 
 #include <QImage>
-#include <QImageReader>
 #include <cstdio>
 #include <string>
 
@@ -87,16 +86,15 @@ encoder::EncoderSettings encoderSettings(Options& opts) {
 std::optional<encoder::SourcePicture> loadSourcePicture(std::string_view command,
                                                         const std::string& path,
                                                         const Options& opts) {
-    QImageReader reader(QString::fromStdString(path));
-    const QImage picture = reader.read();
-    if (picture.isNull()) {
-        reportError(command,
-                    "cannot read picture '" + path + "': " + reader.errorString().toStdString());
+    // The same loader as pictx's dropped files, so a phone's sideways JPEG is upright in both.
+    const sender::LoadedPicture loaded = sender::loadPicture(QString::fromStdString(path));
+    if (loaded.image.isNull()) {
+        reportError(command, "cannot read picture '" + path + "': " + loaded.error.toStdString());
         return std::nullopt;
     }
     const auto aspect =
         opts.flag("preserve-aspect") ? sender::Aspect::Preserve : sender::Aspect::Stretch;
-    return sender::sourceFromArea(sender::drawStill(picture, aspect));
+    return sender::sourceFromArea(sender::drawStill(loaded.image, aspect));
 }
 
 int runEncode(const std::vector<std::string_view>& args) {

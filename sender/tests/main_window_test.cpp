@@ -406,7 +406,7 @@ TEST_F(WindowFixture, OversizeFrameShowsTheCheckLinesAndRetriesEverySecond) {
     }
     const QString path = dir.filePath("noise.png");
     ASSERT_TRUE(noise.save(path));
-    ASSERT_TRUE(window->loadStill(path));
+    ASSERT_EQ(window->loadStill(path), QString());
     QTest::mouseClick(find<QRadioButton>("ctl1404"), Qt::LeftButton);
     find<QSlider>("ctl1104")->setValue(100);
     ASSERT_EQ(window->lastEncode().settings.threshold, 0);
@@ -518,7 +518,7 @@ TEST_F(WindowFixture, DropsLoadOnlyTheFirstFileAndOnlyOnTheStillTab) {
     EXPECT_EQ(find<QLabel>("ctl1121")->text(), "blue.png");
 }
 
-TEST_F(WindowFixture, UnreadableDropKeepsThePictureAndStillEncodes) {
+TEST_F(WindowFixture, UnreadableDropSaysWhyKeepsThePictureAndStillEncodes) {
     const QString red = writePicture("red.png", 40, 40, Qt::red);
     drop({red});
     const QString junk = dir.filePath("junk.png");
@@ -530,6 +530,16 @@ TEST_F(WindowFixture, UnreadableDropKeepsThePictureAndStillEncodes) {
     drop({junk});
     EXPECT_EQ(window->encodeCount(), before + 1);
     EXPECT_EQ(window->stillPage()->area().pixel(128, 128), qRgb(255, 0, 0));
+    ASSERT_EQ(messages.texts.size(), 1);
+    EXPECT_TRUE(messages.texts[0].startsWith("Cannot read the picture junk.png: "))
+        << messages.texts[0].toStdString();
+    EXPECT_EQ(window->loadStill(junk), messages.texts[0]);
+    EXPECT_EQ(window->stillPage()->area().pixel(128, 128), qRgb(255, 0, 0));
+
+    window->chooseSourceTab(SourceTab::Movie);
+    drop({junk});
+    ASSERT_EQ(messages.texts.size(), 2);
+    EXPECT_TRUE(messages.texts[1].contains("junk.png")) << messages.texts[1].toStdString();
 }
 
 TEST_F(WindowFixture, AspectBoxFitsAWidePicture) {

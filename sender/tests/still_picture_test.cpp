@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
+#include <QImageWriter>
 #include <QPainter>
 
 namespace sender {
@@ -114,6 +116,88 @@ TEST(ImageFromPicture, KeepsTheDecodedPixels) {
     EXPECT_EQ(image.pixel(0, 0), qRgb(255, 0, 0));
     EXPECT_EQ(image.pixel(47, 1), qRgb(1, 2, 3));
     EXPECT_EQ(image.pixel(5, 5), qRgb(0, 0, 0));
+}
+
+// ---- loading picture files ----
+
+QByteArray encodedImage(
+    const QImage& image, const char* format,
+    QImageIOHandler::Transformations turn = QImageIOHandler::TransformationNone) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setTransformation(turn);
+    EXPECT_TRUE(writer.write(image)) << format << ": " << writer.errorString().toStdString();
+    return bytes;
+}
+
+LoadedPicture loadBytes(QByteArray bytes) {
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return loadPicture(buffer);
+}
+
+TEST(LoadPicture, ReadsTheCommonFormatsByTheirContent) {
+    QImage image(24, 16, QImage::Format_RGB32);
+    image.fill(qRgb(200, 40, 40));
+    for (const char* format : {"png", "bmp", "ppm", "jpg", "webp", "tiff"}) {
+        SCOPED_TRACE(format);
+        const LoadedPicture loaded = loadBytes(encodedImage(image, format));
+        ASSERT_FALSE(loaded.image.isNull()) << loaded.error.toStdString();
+        EXPECT_EQ(loaded.image.size(), QSize(24, 16));
+        EXPECT_TRUE(loaded.error.isEmpty());
+    }
+}
+
+TEST(LoadPicture, TurnsAPictureUprightAsItsOrientationSays) {
+    // A phone held sideways stores its picture on its side with an orientation tag; the tag is
+    // what a viewer follows, so the picture sent must follow it too.
+    QImage image(32, 16, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    for (int y = 0; y < 16; ++y) image.setPixel(0, y, qRgb(0, 0, 0));  // a dark left edge
+    const QByteArray bytes = encodedImage(image, "jpg", QImageIOHandler::TransformationRotate90);
+    const LoadedPicture loaded = loadBytes(bytes);
+    ASSERT_FALSE(loaded.image.isNull()) << loaded.error.toStdString();
+    ASSERT_EQ(loaded.image.size(), QSize(16, 32));
+    EXPECT_LT(qGray(loaded.image.pixel(8, 0)), 60);  // the left edge turned to the top
+    EXPECT_GT(qGray(loaded.image.pixel(8, 31)), 200);
+}
+
+TEST(LoadPicture, RefusesWhatIsNotAPictureWithAReason) {
+    QImage image(40, 40, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    const QByteArray png = encodedImage(image, "png");
+    const QByteArray inputs[] = {
+        QByteArray(),
+        QByteArray("not a picture"),
+        png.left(png.size() / 2),
+        // A header that claims 100000 x 100000 pixels must be refused, not allocated.
+        QByteArray::fromHex("424d"
+                            "00000000"
+                            "00000000"
+                            "36000000"
+                            "28000000"
+                            "a0860100"
+                            "a0860100"
+                            "0100"
+                            "1800"
+                            "00000000"
+                            "00000000"
+                            "00000000"
+                            "00000000"
+                            "00000000"
+                            "00000000"),
+    };
+    for (const QByteArray& bytes : inputs) {
+        SCOPED_TRACE(bytes.left(16).toHex().toStdString());
+        const LoadedPicture loaded = loadBytes(bytes);
+        EXPECT_TRUE(loaded.image.isNull());
+        EXPECT_FALSE(loaded.error.isEmpty());
+    }
+    const LoadedPicture missing = loadPicture(QStringLiteral("/nonexistent/picture.png"));
+    EXPECT_TRUE(missing.image.isNull());
+    EXPECT_FALSE(missing.error.isEmpty());
 }
 
 }  // namespace
