@@ -98,17 +98,44 @@ bool validT(int t) { return t >= 1 && t <= kRsMaxT; }
 // a / d for d != 0.
 uint8_t gfDiv(uint8_t a, uint8_t d) { return kField.exp[kField.log[a] + kN - kField.log[d]]; }
 
-// Syndromes s[i0 .. i0+B-1] = r(alpha^i) by Horner's rule from the highest power down. The B
-// sums are independent chains kept in registers, so the table loads of one position overlap
-// instead of waiting on each other.
+// The symbols at the top of a block that all equal its top symbol: a shortened code's fill.
+struct TopRun {
+    int length = 1;  // 1..255
+    uint8_t value = 0;
+};
+
+TopRun topRun(const uint8_t* r) {
+    TopRun run{1, r[kN - 1]};
+    while (run.length < kN && r[kN - 1 - run.length] == run.value) {
+        ++run.length;
+    }
+    return run;
+}
+
+// What Horner's rule holds for syndrome i after the top run: the run's value times
+// 1 + x + ... + x^(L-1) at x = alpha^i, which is (1 + x^L) / (1 + x) in a field of
+// characteristic 2 (x is never 1, as 1 <= i <= 254). A frame's fill is most of each block, so
+// this replaces most of the syndrome work with one division per syndrome.
+uint8_t topRunSum(const TopRun& run, int i) {
+    if (run.value == 0) {
+        return 0;
+    }
+    const uint8_t geometric = gfDiv(static_cast<uint8_t>(1 ^ kField.exp[(i * run.length) % kN]),
+                                    static_cast<uint8_t>(1 ^ kField.exp[i]));
+    return kField.exp[kField.log[run.value] + kField.log[geometric]];
+}
+
+// Syndromes s[i0 .. i0+B-1] = r(alpha^i) by Horner's rule from the highest power down, the top
+// run taken in one step. The B sums are independent chains kept in registers, so the table
+// loads of one position overlap instead of waiting on each other.
 template <int B>
-void syndromeBlock(const MulPowTable& mp, const uint8_t* r, int i0, uint8_t* s) {
+void syndromeBlock(const MulPowTable& mp, const uint8_t* r, const TopRun& run, int i0, uint8_t* s) {
     const uint8_t* rows = mp.row(i0);
     uint8_t acc[B];
     for (int q = 0; q < B; ++q) {
-        acc[q] = r[kN - 1];
+        acc[q] = topRunSum(run, i0 + q);
     }
-    for (int j = kN - 2; j >= 0; --j) {
+    for (int j = kN - 1 - run.length; j >= 0; --j) {
         const uint8_t v = r[j];
 #pragma GCC unroll 16
         for (int q = 0; q < B; ++q) {
@@ -141,6 +168,26 @@ void evaluateAtRoots(const MulPowTable& mp, const uint8_t* poly, int deg, const 
     for (int q = 0; q < B; ++q) {
         out[q] = acc[q];
     }
+}
+
+// The roots of an erasure locator of degree deg, which are the erased positions themselves,
+// each with lambda'(x) at x = alpha^-loc, the sum of lambda[j] x^(j-1) over odd j (what the
+// Chien search gives). Returns their count.
+int erasureRoots(const MulPowTable& mp, const uint8_t* lambda, int deg,
+                 std::span<const int32_t> erasures, uint8_t* rootLoc, uint8_t* rootDen) {
+    const int topOdd = deg % 2 == 1 ? deg : deg - 1;
+    int roots = 0;
+    for (const int32_t u : erasures) {
+        const uint8_t* byX2 = mp.row((2 * (kN - u)) % kN);  // times x^2
+        uint8_t derivative = 0;
+        for (int j = topOdd; j >= 1; j -= 2) {
+            derivative = static_cast<uint8_t>(byX2[derivative] ^ lambda[j]);
+        }
+        rootLoc[roots] = static_cast<uint8_t>(u);
+        rootDen[roots] = derivative;
+        ++roots;
+    }
+    return roots;
 }
 
 }  // namespace
@@ -332,12 +379,13 @@ void RSDECODE(RsState& rs, std::span<const int32_t> erasures) {
     // Syndromes s[1..2t] in polynomial form.
     const MulPowTable& mp = mulPow();
     std::array<uint8_t, kMaxRoots + 1> s{};
+    const TopRun run = topRun(r.data());
     int i0 = 1;
     for (; i0 + 8 <= nroots + 1; i0 += 8) {
-        syndromeBlock<8>(mp, r.data(), i0, s.data());
+        syndromeBlock<8>(mp, r.data(), run, i0, s.data());
     }
     for (; i0 <= nroots; i0 += 2) {
-        syndromeBlock<2>(mp, r.data(), i0, s.data());
+        syndromeBlock<2>(mp, r.data(), run, i0, s.data());
     }
     uint8_t any = 0;
     for (int i = 1; i <= nroots; ++i) {
@@ -370,6 +418,7 @@ void RSDECODE(RsState& rs, std::span<const int32_t> erasures) {
     std::array<uint8_t, kMaxRoots + 1> b = lambda;
     std::array<uint8_t, kMaxRoots + 1> tmp{};
     int el = noEras;
+    bool errorsFound = false;  // lambda grew past the erasure locator
     for (int step = noEras + 1; step <= nroots; ++step) {
         uint8_t d = 0;
         for (int i = 0; i < step; ++i) {
@@ -380,6 +429,7 @@ void RSDECODE(RsState& rs, std::span<const int32_t> erasures) {
             b[0] = 0;
             continue;
         }
+        errorsFound = true;
         const int dLog = kField.log[d];
         tmp[0] = lambda[0];
         for (int i = 1; i <= nroots; ++i) {
@@ -436,6 +486,12 @@ void RSDECODE(RsState& rs, std::span<const int32_t> erasures) {
     std::array<uint8_t, kMaxRoots> rootLoc;
     std::array<uint8_t, kMaxRoots> rootDen;
     int roots = 0;
+    if (!errorsFound && noEras > 0) {
+        // The locator is still the erasure locator, a product of distinct factors whose roots
+        // are the erased positions and nothing else: the search would find exactly those.
+        roots =
+            erasureRoots(mp, lambda.data(), degLambda, erasures, rootLoc.data(), rootDen.data());
+    }
     for (int loc = 0; loc < kN && roots < degLambda; ++loc) {
         uint8_t even = reg[0];
         uint8_t odd = 0;

@@ -536,5 +536,47 @@ TEST(RsShortened, FrameLanesAreCorrected) {
     }
 }
 
+// The decoder takes a run of one byte at the top of a block in a single step; the run's edges
+// are where that could slip: no run, a run of one, a run over all the data or the whole block,
+// and damage right at the run's lower end or inside it (which shortens the run it sees).
+TEST(RsShortened, RunsOfOneByteAtTheTopOfEveryLength) {
+    constexpr uint32_t kSeed = 77;
+    std::mt19937 rng(kSeed);
+    for (const int t : {1, 4, 16, 60}) {
+        RsState rs = stateFor(t);
+        const int k = rs.k();
+        for (const int run : {0, 1, 2, k / 2, k - 1, k}) {
+            for (const int32_t value : {0x00, 0xFF, 0x5A}) {
+                SCOPED_TRACE("seed " + std::to_string(kSeed) + ", t " + std::to_string(t) +
+                             ", run " + std::to_string(run) + ", value " + std::to_string(value));
+                std::vector<int32_t> data = randomData(k - run, rng);
+                data.resize(k, value);
+                const Block word = encodeBlock(rs, data);
+                const int firstFill = kRsN - run;
+                // Errors and erasures anywhere, or crowded at the run's lower end.
+                Damage d = damage(word, t / 2, t, rng);
+                expectCorrected(rs, d, word);
+                if (run > 0 && t >= 2) {
+                    Damage edge{word, {}, {}};
+                    edge.block[firstFill] ^= 0x81;  // the run now starts one position higher
+                    edge.errors.push_back(firstFill);
+                    if (firstFill > 0) {
+                        edge.erasures.push_back(firstFill - 1);
+                        edge.block[firstFill - 1] ^= 0x3C;
+                    }
+                    expectCorrected(rs, edge, word);
+                }
+            }
+        }
+    }
+    // A block of one repeated byte is a code word: every power sum over the 255 positions is 0.
+    for (const int32_t value : {0x00, 0x01, 0xFF}) {
+        RsState rs = stateFor(8);
+        rs.received.fill(value);
+        RSDECODE(rs, {});
+        EXPECT_EQ(rs.count, 0) << value;
+    }
+}
+
 }  // namespace
 }  // namespace codec
