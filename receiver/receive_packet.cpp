@@ -535,7 +535,10 @@ void checkFrameBoundary(ReceiverState& s, int m, const std::optional<HeaderField
         }
         return;
     }
-    if (!s.headerValid || m < 1 || m > s.codewordLength()) return;
+    if (m < 1 || m >= kHeaderSlot) return;
+    // A hit header block leaves the fields invalid, but the numbers of the packets since the
+    // last good one still tell the next frame's first packets from this frame's last.
+    if (s.headerValid ? m > s.codewordLength() : s.lastPacket == 0) return;
     // The same number again is a repeat, not a new frame. A new frame's first packet to arrive
     // is an early one: headers follow packets 1, 8 and 15, so a higher number going back is
     // far more likely a hit number byte, and taking it for a frame end costs the frame's tail.

@@ -202,6 +202,31 @@ TEST(LostHeaders, PacketsBeforeTheFirstHeaderBelongToTheNewFrame) {
     }
 }
 
+TEST(LostHeaders, PacketsBeforeTheFirstHeaderAfterADamagedHeaderBelongToTheNewFrame) {
+    const Sent a = send(testCard(), 1);
+    const Sent b = send(zonePlate(), 2);
+    const int t = b.layout.t;
+    // Frame a's last header arrives hit in a field that makes it no encoder's header, after a
+    // has decoded; then frame b's opening headers are lost, as in the case above. The hit header
+    // must not hide that b's first packets begin a new frame.
+    Units first = a.units;
+    size_t last = first.size() - 1;
+    while (!isHeader(first[last])) --last;
+    first[last][12] = 129;
+    Units second = withoutLastPackets(b, 2 * t - 4);
+    second.erase(second.begin() + static_cast<ptrdiff_t>(headerAfter(second, 1)));
+    second.erase(second.begin(), second.begin() + 3);
+    ASSERT_FALSE(isHeader(second[0]));
+
+    ReceiverState s;
+    const Reception run = finish(s, feed(s, second, feed(s, first)));
+    ASSERT_EQ(run.pictures.size(), 2u);
+    EXPECT_TRUE(run.pictures[0].pixels == a.preview.pixels)
+        << difference(run.pictures[0], a.preview);
+    EXPECT_TRUE(run.pictures[1].pixels == b.preview.pixels)
+        << difference(run.pictures[1], b.preview);
+}
+
 TEST(LostHeaders, APacketNumberHitBackwardsLosesNothing) {
     const Sent a = send(testCard(), 1);
     const int t = a.layout.t;
