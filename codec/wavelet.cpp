@@ -301,6 +301,15 @@ void roundDoublesToInt(const double* from, int32_t* to, int n) {
     const __m128d low = _mm_set1_pd(-2147483647.0);
     const __m128d high = _mm_set1_pd(2147483647.0);
     int x = 0;
+    for (; x + 4 <= n; x += 4) {
+        const __m128d a = _mm_loadu_pd(from + x);
+        const __m128d b = _mm_loadu_pd(from + x + 2);
+        const __m128d inside = _mm_and_pd(_mm_and_pd(_mm_cmpgt_pd(a, low), _mm_cmplt_pd(a, high)),
+                                          _mm_and_pd(_mm_cmpgt_pd(b, low), _mm_cmplt_pd(b, high)));
+        if (_mm_movemask_pd(inside) != 3) break;  // the pairs below sort out which one is out
+        const __m128i rounded = _mm_unpacklo_epi64(_mm_cvtpd_epi32(a), _mm_cvtpd_epi32(b));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + x), rounded);
+    }
     for (; x + 2 <= n; x += 2) {
         const __m128d v = _mm_loadu_pd(from + x);
         // Both comparisons fail for NaN, which then takes roundDoubleToInt too.

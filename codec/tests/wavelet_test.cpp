@@ -197,6 +197,35 @@ TEST(RoundToInt, DoubleFormAgreesAtTiesLimitsAndSpecials) {
     }
 }
 
+// The row form works in blocks of four and pairs; a value outside the fast range anywhere in a
+// block must not change how its neighbours round, and every length must reach its last entry.
+TEST(RoundToInt, RowFormAgreesWhereverTheSpecialsSit) {
+    const double specials[] = {2147483647.5, -2147483648.5,
+                               std::numeric_limits<double>::quiet_NaN(),
+                               -std::numeric_limits<double>::infinity(), 1e300};
+    constexpr uint32_t kSeed = 37;
+    std::mt19937 rng(kSeed);
+    for (int n = 0; n <= 11; ++n) {
+        for (int at = -1; at < n; ++at) {
+            for (const double special : specials) {
+                std::vector<double> from(static_cast<size_t>(n));
+                for (double& v : from) {
+                    v = static_cast<int32_t>(rng() % 2001) - 1000 + (rng() % 4) * 0.25;
+                }
+                if (at >= 0) from[static_cast<size_t>(at)] = special;
+                std::vector<int32_t> to(static_cast<size_t>(n) + 1, 12345);
+                roundDoublesToInt(from.data(), to.data(), n);
+                for (int i = 0; i < n; ++i) {
+                    ASSERT_EQ(to[static_cast<size_t>(i)], roundToInt(from[static_cast<size_t>(i)]))
+                        << "seed 37, n " << n << ", special at " << at << ", entry " << i;
+                }
+                ASSERT_EQ(to[static_cast<size_t>(n)], 12345) << "wrote past the end, n " << n;
+                if (at < 0) break;
+            }
+        }
+    }
+}
+
 TEST(WaveletConstants, AreTheRoundedValuesOfTheDesign) {
     EXPECT_EQ(kS2, std::sqrt(2.0));
     EXPECT_EQ(kS3, std::sqrt(3.0));
