@@ -402,15 +402,27 @@ void RSDECODE(RsState& rs, std::span<const int32_t> erasures) {
 
     // Erasure locator: the product of (1 + alpha^u x) over the erased positions u.
     std::array<uint8_t, kMaxRoots + 1> lambda{};
-    lambda[0] = 1;
-    if (noEras > 0) {
-        lambda[1] = kField.exp[erasures[0]];
-        for (int i = 1; i < noEras; ++i) {
-            const int u = erasures[i];
-            for (int j = i + 1; j >= 1; --j) {
-                lambda[j] ^= kField.exp[kField.log[lambda[j - 1]] + u];
+    RsState::ErasureMemo& memo = rs.erasureMemo;
+    const bool remembered =
+        memo.count == noEras && std::equal(erasures.begin(), erasures.end(), memo.positions.begin(),
+                                           [](int32_t u, uint8_t kept) { return u == kept; });
+    if (remembered) {
+        std::copy_n(memo.locator.begin(), noEras + 1, lambda.begin());
+    } else {
+        lambda[0] = 1;
+        if (noEras > 0) {
+            lambda[1] = kField.exp[erasures[0]];
+            for (int i = 1; i < noEras; ++i) {
+                const int u = erasures[i];
+                for (int j = i + 1; j >= 1; --j) {
+                    lambda[j] ^= kField.exp[kField.log[lambda[j - 1]] + u];
+                }
             }
         }
+        memo.count = noEras;
+        std::transform(erasures.begin(), erasures.end(), memo.positions.begin(),
+                       [](int32_t u) { return static_cast<uint8_t>(u); });
+        std::copy_n(lambda.begin(), noEras + 1, memo.locator.begin());
     }
 
     // Berlekamp-Massey from the erasure locator. b is B(x); x * B(x) drops the term of x^(2t+1),

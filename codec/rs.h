@@ -37,6 +37,14 @@ struct RsState {                              // owned by the caller, rebuilt wh
     std::array<int32_t, kRsN> received{};     // code block, bytes, corrected in place by RSDECODE
     int count = 0;                            // RSDECODE: 0 clean, 1..2t corrected, or kRsFailed
 
+    // RSDECODE's erasure locator for the last list of erasures it was given, kept for the next
+    // call with the same list: the codewords of a frame share theirs. Nothing to set.
+    struct ErasureMemo {
+        int count = -1;                         // erasures listed; -1 before the first
+        std::array<uint8_t, kRsN> positions{};  // the list, in its order
+        std::array<uint8_t, kRsN> locator{};    // coefficients 0..count of the product
+    } erasureMemo;
+
     [[nodiscard]] int k() const { return kRsN - 2 * t; }  // data symbols per block
 };
 

@@ -536,6 +536,36 @@ TEST(RsShortened, FrameLanesAreCorrected) {
     }
 }
 
+// One state decodes a frame's codewords one after another, mostly with the same erasure list;
+// what it keeps of the last list must never stand in for a different one.
+TEST(RsShortened, OneStateDecodesBlockAfterBlockWithRepeatedAndChangedLists) {
+    constexpr uint32_t kSeed = 91;
+    std::mt19937 rng(kSeed);
+    RsState rs = stateFor(8);
+    const std::vector<int32_t> lists[] = {
+        {3, 9, 27, 81}, {3, 9, 27, 81},
+        {9, 3, 27, 81}, {3, 9, 27, 82},
+        {3, 9, 27},     {},
+        {3, 9, 27, 81}, {0, 254, 100, 7, 8, 9, 10, 11, 12, 13},
+    };
+    for (int round = 0; round < 3; ++round) {
+        for (const std::vector<int32_t>& erasures : lists) {
+            SCOPED_TRACE("seed " + std::to_string(kSeed) + ", round " + std::to_string(round) +
+                         ", erasures [" + listed(erasures) + "]");
+            const Block word = encodeBlock(rs, randomData(rs.k(), rng));
+            Damage d{word, erasures, {}};
+            for (const int32_t q : erasures) d.block[q] ^= static_cast<int32_t>(1 + rng() % 255);
+            // Room for errors beside the erasures: 2 errors + erasures <= 2t = 16.
+            const int errors = (16 - static_cast<int>(erasures.size())) / 2;
+            for (int e = 0, q = 40; e < errors; ++e, q += 19) {  // clear of every list
+                d.block[q] ^= 0x42;
+                d.errors.push_back(q);
+            }
+            expectCorrected(rs, d, word);
+        }
+    }
+}
+
 // The decoder takes a run of one byte at the top of a block in a single step; the run's edges
 // are where that could slip: no run, a run of one, a run over all the data or the whole block,
 // and damage right at the run's lower end or inside it (which shortens the run it sees).
