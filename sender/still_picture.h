@@ -7,9 +7,9 @@
 #include <QString>
 #include <cstdint>
 
-class QIODevice;
-
 #include "encoder/picture.h"
+
+class QIODevice;
 
 namespace sender {
 
