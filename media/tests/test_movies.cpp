@@ -10,7 +10,6 @@ extern "C" {
 #include <gtest/gtest.h>
 
 #include <array>
-#include <random>
 
 #include "media/ffmpeg_util.h"
 
@@ -57,18 +56,6 @@ public:
     ::testing::AddGlobalTestEnvironment(new QuietFfmpeg);
 
 }  // namespace
-
-TempDir::TempDir() {
-    std::random_device seed;
-    path_ = std::filesystem::temp_directory_path() /
-            ("media-test-" + std::to_string(seed()) + std::to_string(seed()));
-    std::filesystem::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
 
 VideoFrame patternFrame(int number, int width, int height) {
     VideoFrame frame{

@@ -14,22 +14,10 @@ extern "C" {
 #include <filesystem>
 #include <string>
 
+#include "media/tests/temp_dir.h"
 #include "media/video_frame.h"
 
 namespace media::test {
-
-// A folder of its own under the system's temporary folder, removed with everything in it.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    [[nodiscard]] std::filesystem::path file(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
 
 struct MovieRecipe {
     std::string container = "avi";  // FFmpeg muxer name: "avi", "matroska"

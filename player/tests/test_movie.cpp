@@ -1,8 +1,5 @@
 #include "player/tests/test_movie.h"
 
-#include <unistd.h>
-
-#include <atomic>
 #include <fstream>
 #include <iterator>
 
@@ -12,19 +9,6 @@
 namespace player::test {
 
 namespace fs = std::filesystem;
-
-TempDir::TempDir() {
-    static std::atomic<int> serial{0};
-    path_ = fs::temp_directory_path() /
-            ("vistrel_player_" + std::to_string(::getpid()) + "_" + std::to_string(serial++));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-}
 
 InDirectory::InDirectory(const fs::path& dir) : previous_(fs::current_path()) {
     fs::current_path(dir);

@@ -8,20 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "media/tests/temp_dir.h"
+
 namespace player::test {
 
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
-    [[nodiscard]] std::filesystem::path file(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
+using media::test::TempDir;
 
 // Runs with the current directory set to dir, restoring the old one afterwards.
 class InDirectory {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,26 @@ std::string difference(const Picture& got, const Picture& want) {
     return std::to_string(differing) + " pixels differ, " + first;
 }
 
+// The good frames' pictures are the sent frames' previews, one each, in order.
+void expectPictures(const Reception& run, std::initializer_list<const Sent*> sent) {
+    ASSERT_EQ(run.pictures.size(), sent.size());
+    size_t i = 0;
+    for (const Sent* frame : sent) {
+        EXPECT_TRUE(run.pictures[i].pixels == frame->preview.pixels)
+            << difference(run.pictures[i], frame->preview);
+        ++i;
+    }
+}
+
+// Frame b without its three opening headers, the one after packet 1 and its last 2t - 4
+// packets: it needs packets 1..8, which arrive before any header says a frame began.
+Units withoutOpeningHeaders(const Sent& b) {
+    Units units = withoutLastPackets(b, 2 * b.layout.t - 4);
+    units.erase(units.begin() + static_cast<ptrdiff_t>(headerAfter(units, 1)));
+    units.erase(units.begin(), units.begin() + 3);
+    return units;
+}
+
 TEST(DamagedHeader, ADamagedCounterDoesNotSplitTheFrame) {
     const Sent a = send(testCard(), 1);
     const int t = a.layout.t;
@@ -138,11 +159,7 @@ TEST(DamagedHeader, ADamagedCounterInTheFramesLastHeaderLosesNothing) {
     units[last][9] ^= 0x5A;  // the header before: nothing with frame a's counter follows it
     ReceiverState s;
     const Reception run = finish(s, feed(s, b.units, feed(s, units)));
-    ASSERT_EQ(run.pictures.size(), 2u);
-    EXPECT_TRUE(run.pictures[0].pixels == a.preview.pixels)
-        << difference(run.pictures[0], a.preview);
-    EXPECT_TRUE(run.pictures[1].pixels == b.preview.pixels)
-        << difference(run.pictures[1], b.preview);
+    expectPictures(run, {&a, &b});
 }
 
 TEST(DamagedHeader, ADamagedCounterInTheFramesOnlyOpeningHeaderLosesNothing) {
@@ -178,12 +195,7 @@ TEST(LostHeaders, PacketsBeforeTheFirstHeaderBelongToTheNewFrame) {
     const Sent a = send(testCard(), 1);
     const Sent b = send(zonePlate(), 2);
     const int t = b.layout.t;
-    // Frame b loses its three opening headers and the one after packet 1, and 2t - 4 packets
-    // at its end: it needs packets 1..8, which arrive before any header says a frame began.
-    Units second = withoutLastPackets(b, 2 * t - 4);
-    const size_t after1 = headerAfter(second, 1);
-    second.erase(second.begin() + static_cast<ptrdiff_t>(after1));
-    second.erase(second.begin(), second.begin() + 3);
+    const Units second = withoutOpeningHeaders(b);
     ASSERT_FALSE(isHeader(second[0]));
 
     for (const bool aDecodedEarly : {true, false}) {
@@ -194,18 +206,13 @@ TEST(LostHeaders, PacketsBeforeTheFirstHeaderBelongToTheNewFrame) {
         ReceiverState s;
         Reception run = feed(s, first);
         run = finish(s, feed(s, second, run));
-        ASSERT_EQ(run.pictures.size(), 2u);
-        EXPECT_TRUE(run.pictures[0].pixels == a.preview.pixels)
-            << difference(run.pictures[0], a.preview);
-        EXPECT_TRUE(run.pictures[1].pixels == b.preview.pixels)
-            << difference(run.pictures[1], b.preview);
+        expectPictures(run, {&a, &b});
     }
 }
 
 TEST(LostHeaders, PacketsBeforeTheFirstHeaderAfterADamagedHeaderBelongToTheNewFrame) {
     const Sent a = send(testCard(), 1);
     const Sent b = send(zonePlate(), 2);
-    const int t = b.layout.t;
     // Frame a's last header arrives hit in a field that makes it no encoder's header, after a
     // has decoded; then frame b's opening headers are lost, as in the case above. The hit header
     // must not hide that b's first packets begin a new frame.
@@ -213,18 +220,12 @@ TEST(LostHeaders, PacketsBeforeTheFirstHeaderAfterADamagedHeaderBelongToTheNewFr
     size_t last = first.size() - 1;
     while (!isHeader(first[last])) --last;
     first[last][12] = 129;
-    Units second = withoutLastPackets(b, 2 * t - 4);
-    second.erase(second.begin() + static_cast<ptrdiff_t>(headerAfter(second, 1)));
-    second.erase(second.begin(), second.begin() + 3);
+    const Units second = withoutOpeningHeaders(b);
     ASSERT_FALSE(isHeader(second[0]));
 
     ReceiverState s;
     const Reception run = finish(s, feed(s, second, feed(s, first)));
-    ASSERT_EQ(run.pictures.size(), 2u);
-    EXPECT_TRUE(run.pictures[0].pixels == a.preview.pixels)
-        << difference(run.pictures[0], a.preview);
-    EXPECT_TRUE(run.pictures[1].pixels == b.preview.pixels)
-        << difference(run.pictures[1], b.preview);
+    expectPictures(run, {&a, &b});
 }
 
 TEST(LostHeaders, APacketNumberHitBackwardsLosesNothing) {
@@ -241,9 +242,7 @@ TEST(LostHeaders, APacketNumberHitBackwardsLosesNothing) {
                 units.end());
     ReceiverState s;
     const Reception run = finish(s, feed(s, units));
-    ASSERT_EQ(run.pictures.size(), 1u);
-    EXPECT_TRUE(run.pictures[0].pixels == a.preview.pixels)
-        << difference(run.pictures[0], a.preview);
+    expectPictures(run, {&a});
 }
 
 TEST(LostHeaders, APacketNumberHitForwardsLosesNothing) {
@@ -257,9 +256,7 @@ TEST(LostHeaders, APacketNumberHitForwardsLosesNothing) {
     }
     ReceiverState s;
     const Reception run = finish(s, feed(s, units));
-    ASSERT_EQ(run.pictures.size(), 1u);
-    EXPECT_TRUE(run.pictures[0].pixels == a.preview.pixels)
-        << difference(run.pictures[0], a.preview);
+    expectPictures(run, {&a});
     // At most one mistaken frame end, tried and failed; not one at every header after.
     EXPECT_LE(run.failedTries, 1);
 }
@@ -292,9 +289,7 @@ TEST(DamagedHeader, DamagedDecoderFieldsDoNotChangeThePicture) {
         ASSERT_NE(units[lastHeader], a.units[lastHeader]) << "the hit changes nothing";
         ReceiverState s;
         const Reception run = finish(s, feed(s, units));
-        ASSERT_EQ(run.pictures.size(), 1u);
-        EXPECT_TRUE(run.pictures[0].pixels == a.preview.pixels)
-            << difference(run.pictures[0], a.preview);
+        expectPictures(run, {&a});
     }
 }
 
