@@ -80,6 +80,14 @@ void D4MERGE(std::span<double> line, int L);
 void CDF97FWD(std::span<double> line, int n);
 void CDF97INV(std::span<double> line, int n);
 
+// One level of the frame driver's CDF 9/7 on the top-left side x side square of the plane: every
+// row through CDF97FWD (CDF97INV), widened to doubles and rounded back by roundDoublesToInt, then
+// every column the same way. The integers are always those; most lines get them several times
+// faster, from plain double arithmetic checked against the halves (see the definition). A side
+// beyond the plane leaves it untouched.
+void cdf97ForwardLevel(Plane& plane, int side);
+void cdf97InverseLevel(Plane& plane, int side);
+
 // Nearest integer with ties to even, the one rounding rule for every float-to-integer
 // conversion of the codec (2.5 -> 2, -6.5 -> -6, 3.5 -> 4). Values beyond the int32 range
 // saturate; NaN gives 0. rintl rounds in the current mode, round-to-nearest-even unless a caller

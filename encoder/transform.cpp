@@ -103,22 +103,14 @@ void inverseD4(codec::Plane& plane, int frameSize) {
 }
 
 void forwardCdf97(codec::Plane& plane) {
-    Line line{};
     for (int level = 0; level < kCdf97Levels; ++level) {
-        const int s = plane.width >> level;
-        const auto kernel = [&](std::span<double> l) { codec::CDF97FWD(l, s); };
-        eachRow(plane, s, line, kernel);
-        eachColumn(plane, s, kernel);
+        codec::cdf97ForwardLevel(plane, plane.width >> level);
     }
 }
 
 void inverseCdf97(codec::Plane& plane) {
-    Line line{};
     for (int level = kCdf97Levels - 1; level >= 0; --level) {
-        const int s = plane.width >> level;
-        const auto kernel = [&](std::span<double> l) { codec::CDF97INV(l, s); };
-        eachRow(plane, s, line, kernel);
-        eachColumn(plane, s, kernel);
+        codec::cdf97InverseLevel(plane, plane.width >> level);
     }
 }
 

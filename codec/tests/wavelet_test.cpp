@@ -926,5 +926,110 @@ TEST(WaveletContract, HaarOddLengthWhoseHalfRoundsUpStaysInside) {
     }
 }
 
+// ---- CDF 9/7 levels on integer planes --------------------------------------------------------
+
+// The level as its contract states it: each row of the side x side square, then each column,
+// widened to doubles, through the kernel and rounded back.
+Plane referenceCdfLevel(Plane plane, int side, bool forward) {
+    for (bool alongX : {true, false}) {
+        for (int k = 0; k < side; ++k) {
+            Doubles line(side);
+            for (int i = 0; i < side; ++i) line[i] = alongX ? plane.at(i, k) : plane.at(k, i);
+            if (forward) {
+                CDF97FWD(line, side);
+            } else {
+                CDF97INV(line, side);
+            }
+            for (int i = 0; i < side; ++i)
+                (alongX ? plane.at(i, k) : plane.at(k, i)) = roundToInt(line[i]);
+        }
+    }
+    return plane;
+}
+
+void cdfLevel(Plane& plane, int side, bool forward) {
+    if (forward) {
+        cdf97ForwardLevel(plane, side);
+    } else {
+        cdf97InverseLevel(plane, side);
+    }
+}
+
+// Every side the frame drivers use and a few more, inside larger planes (the samples outside the
+// square must stay), at magnitudes from picture data up to where the fast evaluation's margin
+// sends many lines to the kernels (2^26) and beyond it (every line), dense and sparse.
+TEST(CdfLevels, MatchTheKernelsLineByLine) {
+    constexpr uint32_t kSeed = 97;
+    std::mt19937 rng(kSeed);
+    SCOPED_TRACE("seed " + std::to_string(kSeed));
+    const int kMagnitudes[] = {255, 1 << 16, 1 << 26, 1 << 30};
+    for (int side : {2, 4, 6, 8, 12, 16, 20, 24, 32, 48, 64, 96, 128, 256}) {
+        for (int magnitude : kMagnitudes) {
+            for (bool sparse : {false, true}) {
+                if (side == 256 && (sparse || magnitude != 255)) continue;  // the sanitizer build
+                Plane plane(side + 3, side + 1);
+                for (auto& v : plane.samples) {
+                    const bool zero = sparse && rng() % 8 != 0;
+                    v = zero ? 0 : randomInts(rng, 1, -magnitude, magnitude)[0];
+                }
+                for (bool forward : {true, false}) {
+                    SCOPED_TRACE("side " + std::to_string(side) + ", magnitude " +
+                                 std::to_string(magnitude) + (sparse ? ", sparse" : "") +
+                                 (forward ? ", forward" : ", inverse"));
+                    const Plane want = referenceCdfLevel(plane, side, forward);
+                    Plane got = plane;
+                    cdfLevel(got, side, forward);
+                    ASSERT_TRUE(linesClose(got.samples, want.samples, 0));
+                    plane = want;
+                }
+            }
+        }
+    }
+}
+
+// Lines on which plain double arithmetic rounds a value the other way (found by search): the
+// extended value lies a few units of the last place off a half that the double sum meets or
+// passes, e.g. 56291353.499999993 against 56291353.5, which goes to even. Each must take the
+// extended kernel, as a row, or as a column in a given lane of a block: the column cases have
+// rows holding one sample each in that column, which the row pass turns into the line.
+TEST(CdfLevels, ValuesThatPlainDoublesRoundTheOtherWayTakeTheKernels) {
+    struct Case {
+        bool forward;
+        int column;  // -1: the values are row 0; else rows 0..3 hold them in this column
+        Ints values;
+    };
+    const Case kCases[] = {
+        {false, -1, {-34354016, 20429834, 60085635, 52478886}},
+        {true, -1, {66329883, 34404957, 23202263, -35661117}},
+        {false, 3, {-27864004, 23435982, 53757810, 39695628}},
+        {true, 2, {23643311, 8887397, -30954158, 10513081}},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(std::string(c.forward ? "forward" : "inverse") + ", column " +
+                     std::to_string(c.column));
+        Plane plane(4, 4);
+        for (int i = 0; i < 4; ++i) {
+            if (c.column < 0) {
+                plane.at(i, 0) = c.values[i];
+            } else {
+                plane.at(c.column, i) = c.values[i];
+            }
+        }
+        const Plane want = referenceCdfLevel(plane, 4, c.forward);
+        cdfLevel(plane, 4, c.forward);
+        EXPECT_TRUE(linesClose(plane.samples, want.samples, 0));
+    }
+}
+
+TEST(CdfLevels, SidesBeyondThePlaneLeaveItUntouched) {
+    Plane plane(8, 6);
+    std::fill(plane.samples.begin(), plane.samples.end(), kMarker);
+    for (int side : {-2, 7, 8, 300}) {
+        cdf97ForwardLevel(plane, side);
+        cdf97InverseLevel(plane, side);
+    }
+    EXPECT_EQ(plane.samples, Ints(48, kMarker));
+}
+
 }  // namespace
 }  // namespace codec
