@@ -547,7 +547,8 @@ struct HalfLines {
 };
 
 // to[k] += (from[k] + from[k + shift]) * weight for k = 0 .. count - 1.
-void liftPairs(double* to, const double* from, int count, int shift, double weight) {
+[[gnu::always_inline]] inline void liftPairs(double* to, const double* from, int count, int shift,
+                                             double weight) {
     const __m128d w = _mm_set1_pd(weight);
     int k = 0;
     for (; k + 2 <= count; k += 2) {
@@ -596,7 +597,8 @@ const __m128d kMagnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFF))
 
 // Two values times scale, rounded to integers (ties to even) in the low half of the result; near
 // gains ones where a value lies within margin of a half (limit is 0.5 - margin).
-__m128i roundPair(__m128d value, __m128d scale, __m128d limit, __m128d& near) {
+[[gnu::always_inline]] inline __m128i roundPair(__m128d value, __m128d scale, __m128d limit,
+                                                __m128d& near) {
     const __m128d v = _mm_mul_pd(value, scale);
     const __m128i rounded = _mm_cvtpd_epi32(v);
     const __m128d rest = _mm_and_pd(_mm_sub_pd(v, _mm_cvtepi32_pd(rounded)), kMagnitude);
@@ -619,11 +621,11 @@ double clearLimit(__m128d top) {
     return m <= kFastMaxInput ? 0.5 - (m + 1) * kTieMarginPerUnit : -1;
 }
 
-__m128d widenPair(const int32_t* from) {
+[[gnu::always_inline]] inline __m128d widenPair(const int32_t* from) {
     return _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(from)));
 }
 
-void storePair(int32_t* to, __m128i rounded) {
+[[gnu::always_inline]] inline void storePair(int32_t* to, __m128i rounded) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(to), rounded);
 }
 
@@ -704,10 +706,12 @@ struct ColumnBlock {
 };
 
 // Sample y of every lane, times scale, into to[0..kBlockLanes-1]; top gains their magnitudes.
-void loadLanes(const ColumnBlock& b, int y, double* to, __m128d scale, __m128d& top) {
+[[gnu::always_inline]] inline void loadLanes(const ColumnBlock& b, int y, double* to, __m128d scale,
+                                             __m128d& top) {
     const int32_t* from = b.first + y * b.stride;
-    std::array<int32_t, kBlockLanes> padded{};
+    std::array<int32_t, kBlockLanes> padded;
     if (b.count < kBlockLanes) {
+        padded.fill(0);
         for (int c = 0; c < b.count; ++c) padded[c] = from[c];
         from = padded.data();
     }
@@ -724,7 +728,8 @@ struct LaneFlags {
 };
 
 // The lanes of from[0..kBlockLanes-1] times scale, rounded into to; near.pair[c / 2] gains lane c.
-void roundLanes(const double* from, int32_t* to, __m128d scale, __m128d limit, LaneFlags& near) {
+[[gnu::always_inline]] inline void roundLanes(const double* from, int32_t* to, __m128d scale,
+                                              __m128d limit, LaneFlags& near) {
     for (int c = 0; c < kBlockLanes; c += 2) {
         storePair(to + c, roundPair(_mm_load_pd(from + c), scale, limit, near.pair[c / 2]));
     }
@@ -750,7 +755,10 @@ void storeBlock(const ColumnBlock& b, int n, BlockResult& result, const LaneFlag
         const int32_t* const from = &result[y * kBlockLanes];
         int32_t* const to = b.first + y * b.stride;
         if (b.count == kBlockLanes) {
-            for (int c = 0; c < kBlockLanes; ++c) to[c] = from[c];
+            for (int c = 0; c < kBlockLanes; c += 4) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(to + c),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + c)));
+            }
         } else {
             for (int c = 0; c < b.count; ++c) to[c] = from[c];
         }
