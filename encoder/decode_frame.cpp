@@ -1,6 +1,7 @@
 #include "encoder/decode_frame.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "codec/arith.h"
 #include "encoder/colour.h"
@@ -17,11 +18,17 @@ std::vector<uint8_t> expandCoefficients(std::span<const uint8_t> coded, size_t c
 }
 
 std::vector<uint8_t> expandReceived(std::span<const uint8_t> coded) {
-    std::vector<uint8_t> bytes(kReceiverCoefficientCapacity, 0);
-    const int32_t decoded = codec::ARITHCODE(coded, bytes, codec::kArithDecode);
-    const size_t keep =
-        std::min(static_cast<size_t>(std::max(decoded, 0)) + 1, kReceiverCoefficientCapacity);
-    bytes.resize(keep);
+    // The coder writes exactly the bytes it decodes, so the buffer is left unzeroed (most of it
+    // is never reached): the result takes those bytes and the zero that follows them.
+    const auto buffer = std::make_unique_for_overwrite<uint8_t[]>(kReceiverCoefficientCapacity);
+    const int32_t decoded = codec::ARITHCODE(
+        coded, std::span(buffer.get(), kReceiverCoefficientCapacity), codec::kArithDecode);
+    const size_t count =
+        std::min(static_cast<size_t>(std::max(decoded, 0)), kReceiverCoefficientCapacity);
+    std::vector<uint8_t> bytes;
+    bytes.reserve(count + 1);
+    bytes.assign(buffer.get(), buffer.get() + count);
+    if (count < kReceiverCoefficientCapacity) bytes.push_back(0);
     return bytes;
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "codec/arith.h"
 #include "encoder/colour.h"
 #include "encoder/encode_frame.h"
@@ -84,6 +86,12 @@ TEST(DecodeExpansion, PreviewAndReceiverBufferSizes) {
     std::vector<uint8_t> received = coefficients;
     received.push_back(0);
     EXPECT_EQ(expandReceived(coded), received);
+
+    // A stream that fills the buffer (no code bits: byte 0 again and again) has no zero after
+    // it.
+    const std::vector<uint8_t> endless = expandReceived(std::vector<uint8_t>{'A', 'C', 'M', 'C'});
+    EXPECT_EQ(endless.size(), kReceiverCoefficientCapacity);
+    EXPECT_EQ(std::count(endless.begin(), endless.end(), 0), endless.size());
 }
 
 }  // namespace
