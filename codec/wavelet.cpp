@@ -28,6 +28,12 @@ constexpr Ext kD4PredictWrap = (Ext{kS3} - 2) / 4;       // (S3-2)/4, weight of 
 constexpr Ext kD4LowScale = (Ext{kS3} - 1) / Ext{kS2};   // normalises the low band
 constexpr Ext kD4HighScale = (Ext{kS3} + 1) / Ext{kS2};  // normalises the high band
 
+// The same constants rounded to double, for the plain-double evaluation of whole planes.
+constexpr double kD4PredictDouble = static_cast<double>(kD4Predict);
+constexpr double kD4PredictWrapDouble = static_cast<double>(kD4PredictWrap);
+constexpr double kD4LowScaleDouble = static_cast<double>(kD4LowScale);
+constexpr double kD4HighScaleDouble = static_cast<double>(kD4HighScale);
+
 // CDF 9/7 lifting constants: exactly these decimals rounded to double, used in extended.
 constexpr double kCdfA = 1.58615986717275;
 constexpr double kCdfB = 0.05297864003258;
@@ -294,6 +300,48 @@ D4Halves d4Halves(std::span<double> line, int L) {
     return {line.data(), line.data() + h, h};
 }
 
+// The level lengths D4FORWARD runs on an n-long line, largest first, and those D4INVERSE runs,
+// smallest first. The rules (see wavelet.h) reach at most 32 levels for any int n.
+struct D4Levels {
+    std::array<int, 32> length{};
+    int count = 0;
+};
+
+D4Levels d4ForwardLevels(int n, int mode, int frameSize) {
+    int stop = 0;
+    if (frameSize == 48 || frameSize == 96) {
+        stop = 11;
+    } else if (mode == 1) {
+        stop = n - 1;
+    } else {
+        stop = static_cast<int>(roundedShift(int64_t{n} - 8, 3));  // round(n / 8 - 1)
+    }
+    // L >= 2: for n below 8 the rule would reach a level on 1 (h = 0, reading s[-1]) and, with
+    // stop = -1, halve 0 for ever.
+    D4Levels levels;
+    for (int L = n; L > stop && L >= 2; L = halfLength(L)) levels.length[levels.count++] = L;
+    return levels;
+}
+
+D4Levels d4InverseLevels(int n, int mode, int frameSize) {
+    int start = 0;
+    if (frameSize == 48 || frameSize == 96) {
+        start = 12;
+    } else if (mode == 1) {
+        start = n;
+    } else {
+        start = static_cast<int>(roundedShift(n, 3));  // round(n / 8)
+    }
+    // A start of 0 (n below 4) would double 0 for ever. A level on 1 is skipped, as in the
+    // forward, by the steps themselves.
+    D4Levels levels;
+    for (int L = std::max(start, 1); L <= n; L *= 2) {
+        levels.length[levels.count++] = L;
+        if (L > n / 2) break;  // the next L would pass n (and must not overflow)
+    }
+    return levels;
+}
+
 }  // namespace
 
 void roundDoublesToInt(const double* from, int32_t* to, int n) {
@@ -398,38 +446,19 @@ void D4UNLIFT(std::span<double> line, int L) {
 
 void D4FORWARD(std::span<double> line, int n, int mode, int frameSize) {
     if (n < 0 || n > lineLength(line)) return;
-    int stop = 0;
-    if (frameSize == 48 || frameSize == 96) {
-        stop = 11;
-    } else if (mode == 1) {
-        stop = n - 1;
-    } else {
-        stop = static_cast<int>(roundedShift(int64_t{n} - 8, 3));  // round(n / 8 - 1)
-    }
-    // L >= 2: for n below 8 the rule would reach a level on 1 (h = 0, reading s[-1]) and, with
-    // stop = -1, halve 0 for ever.
-    for (int L = n; L > stop && L >= 2; L = halfLength(L)) {
-        D4SPLIT(line, L);
-        D4LIFT(line, L);
+    const D4Levels levels = d4ForwardLevels(n, mode, frameSize);
+    for (int level = 0; level < levels.count; ++level) {
+        D4SPLIT(line, levels.length[level]);
+        D4LIFT(line, levels.length[level]);
     }
 }
 
 void D4INVERSE(std::span<double> line, int n, int mode, int frameSize) {
     if (n < 0 || n > lineLength(line)) return;
-    int start = 0;
-    if (frameSize == 48 || frameSize == 96) {
-        start = 12;
-    } else if (mode == 1) {
-        start = n;
-    } else {
-        start = static_cast<int>(roundedShift(n, 3));  // round(n / 8)
-    }
-    // A start of 0 (n below 4) would double 0 for ever. A level on 1 is skipped, as in the
-    // forward, by the steps themselves.
-    for (int L = std::max(start, 1); L <= n; L *= 2) {
-        D4UNLIFT(line, L);
-        D4MERGE(line, L);
-        if (L > n / 2) break;  // the next L would pass n (and must not overflow)
+    const D4Levels levels = d4InverseLevels(n, mode, frameSize);
+    for (int level = 0; level < levels.count; ++level) {
+        D4UNLIFT(line, levels.length[level]);
+        D4MERGE(line, levels.length[level]);
     }
 }
 
@@ -606,10 +635,25 @@ const __m128d kMagnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFF))
     return rounded;
 }
 
-// Widening, the extended kernel and rounding: the definition every fast result agrees with.
-using Kernel = void (*)(std::span<double>, int);
+// One of the extended kernels on an n-long line, as the frame drivers call it.
+struct Kernel {
+    bool d4 = false;  // D4 (multi-level, the drivers' mode 0), else one CDF 9/7 level
+    bool forward = true;
+    int frameSize = 0;  // D4's level rule
 
-void roundedByKernel(std::span<double> line, int n, Kernel kernel, int32_t* to) {
+    void operator()(std::span<double> line, int n) const {
+        if (d4) {
+            return forward ? D4FORWARD(line, n, 0, frameSize) : D4INVERSE(line, n, 0, frameSize);
+        }
+        return forward ? CDF97FWD(line, n) : CDF97INV(line, n);
+    }
+};
+
+constexpr Kernel kCdfForward{false, true, 0};
+constexpr Kernel kCdfInverse{false, false, 0};
+
+// Widening, the extended kernel and rounding: the definition every fast result agrees with.
+void roundedByKernel(std::span<double> line, int n, const Kernel& kernel, int32_t* to) {
     kernel(line, n);
     roundDoublesToInt(line.data(), to, n);
 }
@@ -632,7 +676,7 @@ double clearLimit(__m128d top) {
 // ---- Rows
 
 // The row through the extended kernel; it has not been written yet.
-void rowByKernel(int32_t* row, int n, Kernel kernel) {
+void rowByKernel(int32_t* row, int n, const Kernel& kernel) {
     std::array<double, kLevelMaxSide> line;
     std::copy_n(row, n, line.data());
     roundedByKernel(line, n, kernel, row);
@@ -649,7 +693,7 @@ void forwardRow(int32_t* row, int n) {
         _mm_storeh_pd(&x.odd[j], pair);
     }
     const double limit = clearLimit(top);
-    if (limit < 0) return rowByKernel(row, n, CDF97FWD);
+    if (limit < 0) return rowByKernel(row, n, kCdfForward);
     forwardSteps(x, h, 1);
     std::array<int32_t, kLevelMaxSide> rounded;
     const __m128d l = _mm_set1_pd(limit);
@@ -660,7 +704,7 @@ void forwardRow(int32_t* row, int n) {
         storePair(&rounded[j], roundPair(_mm_load_pd(&x.even[j]), evenScale, l, near));
         storePair(&rounded[h + j], roundPair(_mm_load_pd(&x.odd[j]), oddScale, l, near));
     }
-    if (_mm_movemask_pd(near) != 0) return rowByKernel(row, n, CDF97FWD);
+    if (_mm_movemask_pd(near) != 0) return rowByKernel(row, n, kCdfForward);
     std::copy_n(rounded.data(), n, row);
 }
 
@@ -679,7 +723,7 @@ void inverseRow(int32_t* row, int n) {
         _mm_store_pd(&x.odd[j], _mm_mul_pd(odd, oddScale));
     }
     const double limit = clearLimit(top);
-    if (limit < 0) return rowByKernel(row, n, CDF97INV);
+    if (limit < 0) return rowByKernel(row, n, kCdfInverse);
     inverseSteps(x, h, 1);
     std::array<int32_t, kLevelMaxSide> rounded;
     const __m128d l = _mm_set1_pd(limit);
@@ -691,7 +735,7 @@ void inverseRow(int32_t* row, int n) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(&rounded[2 * j]),
                          _mm_unpacklo_epi32(even, odd));
     }
-    if (_mm_movemask_pd(near) != 0) return rowByKernel(row, n, CDF97INV);
+    if (_mm_movemask_pd(near) != 0) return rowByKernel(row, n, kCdfInverse);
     std::copy_n(rounded.data(), n, row);
 }
 
@@ -741,7 +785,7 @@ using BlockResult = std::array<int32_t, kLevelMaxSide * kBlockLanes>;
 // Stores the block's results. Lanes whose values met a half take the extended kernel first, on
 // their column as it still stands in the plane.
 void storeBlock(const ColumnBlock& b, int n, BlockResult& result, const LaneFlags& near, bool clear,
-                Kernel kernel) {
+                const Kernel& kernel) {
     for (int c = 0; c < b.count; ++c) {
         const bool laneNear = (_mm_movemask_pd(near.pair[c / 2]) >> (c % 2) & 1) != 0;
         if (clear && !laneNear) continue;
@@ -787,7 +831,7 @@ void forwardBlock(const ColumnBlock& b, int n) {
             roundLanes(&x.odd[j * kBlockLanes], &result[(h + j) * kBlockLanes], oddScale, l, near);
         }
     }
-    storeBlock(b, n, result, near, limit >= 0, CDF97FWD);
+    storeBlock(b, n, result, near, limit >= 0, kCdfForward);
 }
 
 void inverseBlock(const ColumnBlock& b, int n) {
@@ -812,7 +856,7 @@ void inverseBlock(const ColumnBlock& b, int n) {
             roundLanes(&x.odd[j * kBlockLanes], &result[(2 * j + 1) * kBlockLanes], one, l, near);
         }
     }
-    storeBlock(b, n, result, near, limit >= 0, CDF97INV);
+    storeBlock(b, n, result, near, limit >= 0, kCdfInverse);
 }
 
 // The level on the plane: rows, then columns. Sides the fast path does not take (not a multiple
@@ -822,7 +866,7 @@ void cdf97Level(Plane& plane, int side, bool forward) {
         plane.samples.size() < static_cast<size_t>(plane.width) * plane.height) {
         return;
     }
-    const Kernel kernel = forward ? CDF97FWD : CDF97INV;
+    const Kernel kernel = forward ? kCdfForward : kCdfInverse;
     const ptrdiff_t stride = plane.width;
     int32_t* const samples = plane.samples.data();
     if (side % 4 != 0 || side > kLevelMaxSide) {
@@ -856,10 +900,197 @@ void cdf97Level(Plane& plane, int side, bool forward) {
     }
 }
 
+// ---- D4 on integer planes
+//
+// The same scheme for the multi-level D4 of the frame driver: each row, then each column, runs
+// every level in plain double arithmetic and is rounded once at the end. Exact ties are common
+// here (a chroma line holding only its low band inverts to values such as -6.5), and such lines
+// take the extended kernel. The low band can grow by a factor of 2.7 a level, so inputs up to
+// 2^24 take the fast path (every value stays under 2^30), and the margin is the one above: the
+// two evaluations stay within 2^-40 m of the exact transform for the driver's four levels
+// (searching random lines of every driver length, they never differed by more than 2^-46 m).
+constexpr double kD4FastMaxInput = 0x1p24;
+
+// to[k] += a * x[k] + b * y[k] for k = 0 .. count - 1 (b = 0: y is not read).
+[[gnu::always_inline]] inline void addProducts(double* to, const double* x, double a,
+                                               const double* y, double b, int count) {
+    const __m128d va = _mm_set1_pd(a);
+    const __m128d vb = _mm_set1_pd(b);
+    int k = 0;
+    for (; k + 2 <= count; k += 2) {
+        __m128d sum = _mm_mul_pd(_mm_loadu_pd(x + k), va);
+        if (b != 0) sum = _mm_add_pd(sum, _mm_mul_pd(_mm_loadu_pd(y + k), vb));
+        _mm_storeu_pd(to + k, _mm_add_pd(_mm_loadu_pd(to + k), sum));
+    }
+    for (; k < count; ++k) to[k] += b != 0 ? a * x[k] + b * y[k] : a * x[k];
+}
+
+void scaleHalves(double* s, double sScale, double* d, double dScale, int count) {
+    const __m128d vs = _mm_set1_pd(sScale);
+    const __m128d vd = _mm_set1_pd(dScale);
+    int k = 0;
+    for (; k + 2 <= count; k += 2) {
+        _mm_storeu_pd(s + k, _mm_mul_pd(_mm_loadu_pd(s + k), vs));
+        _mm_storeu_pd(d + k, _mm_mul_pd(_mm_loadu_pd(d + k), vd));
+    }
+    for (; k < count; ++k) {
+        s[k] *= sScale;
+        d[k] *= dScale;
+    }
+}
+
+// One level of D4LIFT (D4UNLIFT) on the split halves: s = even, d = odd, h samples per lane, the
+// neighbours wrapping round.
+void d4Lift(HalfLines& x, int h, int lanes) {
+    double* const s = x.even.data();
+    double* const d = x.odd.data();
+    const int count = h * lanes;
+    const int wrap = (h - 1) * lanes;  // s[h - 1] of lane 0
+    addProducts(s, d, kS3, nullptr, 0, count);
+    addProducts(d, s, -kD4PredictDouble, s + wrap, -kD4PredictWrapDouble, lanes);
+    addProducts(d + lanes, s + lanes, -kD4PredictDouble, s, -kD4PredictWrapDouble, wrap);
+    addProducts(s, d + lanes, -1, nullptr, 0, wrap);
+    addProducts(s + wrap, d, -1, nullptr, 0, lanes);
+    scaleHalves(s, kD4LowScaleDouble, d, kD4HighScaleDouble, count);
+}
+
+void d4Unlift(HalfLines& x, int h, int lanes) {
+    double* const s = x.even.data();
+    double* const d = x.odd.data();
+    const int count = h * lanes;
+    const int wrap = (h - 1) * lanes;
+    scaleHalves(s, kD4HighScaleDouble, d, kD4LowScaleDouble, count);
+    addProducts(s, d + lanes, 1, nullptr, 0, wrap);
+    addProducts(s + wrap, d, 1, nullptr, 0, lanes);
+    addProducts(d, s, kD4PredictDouble, s + wrap, kD4PredictWrapDouble, lanes);
+    addProducts(d + lanes, s + lanes, kD4PredictDouble, s, kD4PredictWrapDouble, wrap);
+    addProducts(s, d, -kS3, nullptr, 0, count);
+}
+
+// Every level on line[0 .. n * lanes): the forward splits and lifts from n down, the inverse
+// unlifts and merges from the smallest level up.
+void d4Levels(double* line, const D4Levels& levels, int lanes, bool forward, HalfLines& x) {
+    for (int level = 0; level < levels.count; ++level) {
+        const int h = levels.length[level] / 2;
+        const int half = h * lanes;
+        double* const s = x.even.data();
+        double* const d = x.odd.data();
+        if (forward) {
+            for (int j = 0; j < h; ++j) {
+                for (int c = 0; c < lanes; ++c) {
+                    s[j * lanes + c] = line[2 * j * lanes + c];
+                    d[j * lanes + c] = line[(2 * j + 1) * lanes + c];
+                }
+            }
+            d4Lift(x, h, lanes);
+            std::copy_n(s, half, line);
+            std::copy_n(d, half, line + half);
+        } else {
+            std::copy_n(line, half, s);
+            std::copy_n(line + half, half, d);
+            d4Unlift(x, h, lanes);
+            for (int j = 0; j < h; ++j) {
+                for (int c = 0; c < lanes; ++c) {
+                    line[2 * j * lanes + c] = s[j * lanes + c];
+                    line[(2 * j + 1) * lanes + c] = d[j * lanes + c];
+                }
+            }
+        }
+    }
+}
+
+// Whether the fast path can run these levels: every length even, at most n.
+bool evenLevels(const D4Levels& levels) {
+    for (int level = 0; level < levels.count; ++level) {
+        if (levels.length[level] % 2 != 0) return false;
+    }
+    return true;
+}
+
+double d4ClearLimit(__m128d top) {
+    const double m = std::max(_mm_cvtsd_f64(top), _mm_cvtsd_f64(_mm_unpackhi_pd(top, top)));
+    return m <= kD4FastMaxInput ? 0.5 - (m + 1) * kTieMarginPerUnit : -1;
+}
+
+void d4Row(int32_t* row, int n, const D4Levels& levels, const Kernel& kernel) {
+    alignas(16) std::array<double, kLevelMaxSide> line;
+    __m128d top = _mm_setzero_pd();
+    for (int i = 0; i < n; i += 2) {
+        const __m128d pair = widenPair(row + i);
+        top = _mm_max_pd(top, _mm_and_pd(pair, kMagnitude));
+        _mm_store_pd(&line[i], pair);
+    }
+    const double limit = d4ClearLimit(top);
+    if (limit < 0) return rowByKernel(row, n, kernel);
+    HalfLines x;
+    d4Levels(line.data(), levels, 1, kernel.forward, x);
+    std::array<int32_t, kLevelMaxSide> rounded;
+    const __m128d l = _mm_set1_pd(limit);
+    const __m128d one = _mm_set1_pd(1);
+    __m128d near = _mm_setzero_pd();
+    for (int i = 0; i < n; i += 2) {
+        storePair(&rounded[i], roundPair(_mm_load_pd(&line[i]), one, l, near));
+    }
+    if (_mm_movemask_pd(near) != 0) return rowByKernel(row, n, kernel);
+    std::copy_n(rounded.data(), n, row);
+}
+
+void d4Block(const ColumnBlock& b, int n, const D4Levels& levels, const Kernel& kernel) {
+    alignas(16) std::array<double, kLevelMaxSide * kBlockLanes> line;
+    __m128d top = _mm_setzero_pd();
+    const __m128d one = _mm_set1_pd(1);
+    for (int y = 0; y < n; ++y) loadLanes(b, y, &line[y * kBlockLanes], one, top);
+    const double limit = d4ClearLimit(top);
+    LaneFlags near{};
+    BlockResult result;
+    if (limit >= 0) {
+        HalfLines x;
+        d4Levels(line.data(), levels, kBlockLanes, kernel.forward, x);
+        const __m128d l = _mm_set1_pd(limit);
+        for (int y = 0; y < n; ++y) {
+            roundLanes(&line[y * kBlockLanes], &result[y * kBlockLanes], one, l, near);
+        }
+    }
+    storeBlock(b, n, result, near, limit >= 0, kernel);
+}
+
+// The driver's D4 on the whole n x n plane, n its width: rows, then columns.
+void d4Plane(Plane& plane, int frameSize, bool forward) {
+    const int n = plane.width;
+    if (n > plane.height || plane.samples.size() < static_cast<size_t>(n) * plane.height) return;
+    const Kernel kernel{true, forward, frameSize};
+    const D4Levels levels =
+        forward ? d4ForwardLevels(n, 0, frameSize) : d4InverseLevels(n, 0, frameSize);
+    const ptrdiff_t stride = plane.width;
+    int32_t* const samples = plane.samples.data();
+    if (n % 2 != 0 || n > kLevelMaxSide || !evenLevels(levels)) {
+        std::vector<double> line(static_cast<size_t>(n));
+        std::vector<int32_t> exact(static_cast<size_t>(n));
+        for (int y = 0; y < n; ++y) {
+            std::copy_n(samples + y * stride, n, line.begin());
+            roundedByKernel(line, n, kernel, samples + y * stride);
+        }
+        for (int x = 0; x < n; ++x) {
+            for (int y = 0; y < n; ++y) line[y] = samples[y * stride + x];
+            roundedByKernel(line, n, kernel, exact.data());
+            for (int y = 0; y < n; ++y) samples[y * stride + x] = exact[y];
+        }
+        return;
+    }
+    for (int y = 0; y < n; ++y) d4Row(samples + y * stride, n, levels, kernel);
+    for (int x0 = 0; x0 < n; x0 += kBlockLanes) {
+        d4Block({samples + x0, stride, std::min(kBlockLanes, n - x0)}, n, levels, kernel);
+    }
+}
+
 }  // namespace
 
 void cdf97ForwardLevel(Plane& plane, int side) { cdf97Level(plane, side, true); }
 
 void cdf97InverseLevel(Plane& plane, int side) { cdf97Level(plane, side, false); }
+
+void d4ForwardPlane(Plane& plane, int frameSize) { d4Plane(plane, frameSize, true); }
+
+void d4InversePlane(Plane& plane, int frameSize) { d4Plane(plane, frameSize, false); }
 
 }  // namespace codec

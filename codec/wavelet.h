@@ -88,6 +88,13 @@ void CDF97INV(std::span<double> line, int n);
 void cdf97ForwardLevel(Plane& plane, int side);
 void cdf97InverseLevel(Plane& plane, int side);
 
+// The frame driver's D4 on a whole plane, n its width: every row of the n x n square through
+// D4FORWARD (D4INVERSE) with mode 0, widened and rounded back by roundDoublesToInt, then every
+// column. The same integers, by the same scheme as the CDF 9/7 levels. A plane shorter than
+// its width is left untouched.
+void d4ForwardPlane(Plane& plane, int frameSize);
+void d4InversePlane(Plane& plane, int frameSize);
+
 // Nearest integer with ties to even, the one rounding rule for every float-to-integer
 // conversion of the codec (2.5 -> 2, -6.5 -> -6, 3.5 -> 4). Values beyond the int32 range
 // saturate; NaN gives 0. rintl rounds in the current mode, round-to-nearest-even unless a caller

@@ -1031,5 +1031,104 @@ TEST(CdfLevels, SidesBeyondThePlaneLeaveItUntouched) {
     EXPECT_EQ(plane.samples, Ints(48, kMarker));
 }
 
+// ---- D4 on integer planes --------------------------------------------------------------------
+
+// The driver's D4 as its contract states it: each row of the n x n plane, then each column,
+// widened, through the kernel with mode 0 and rounded back.
+Plane referenceD4Plane(Plane plane, int frameSize, bool forward) {
+    const int n = plane.width;
+    for (bool alongX : {true, false}) {
+        for (int k = 0; k < n; ++k) {
+            Doubles line(n);
+            for (int i = 0; i < n; ++i) line[i] = alongX ? plane.at(i, k) : plane.at(k, i);
+            if (forward) {
+                D4FORWARD(line, n, 0, frameSize);
+            } else {
+                D4INVERSE(line, n, 0, frameSize);
+            }
+            for (int i = 0; i < n; ++i) {
+                (alongX ? plane.at(i, k) : plane.at(k, i)) = roundToInt(line[i]);
+            }
+        }
+    }
+    return plane;
+}
+
+void d4Plane(Plane& plane, int frameSize, bool forward) {
+    if (forward) {
+        d4ForwardPlane(plane, frameSize);
+    } else {
+        d4InversePlane(plane, frameSize);
+    }
+}
+
+// Every frame size with the widths its planes have, plus widths whose level rule meets an odd
+// length (40 at 64: 40, 20, 10, 5) or that are odd themselves, which go line by line through the
+// kernels; magnitudes up to where many lines fall back (2^24) and beyond it; dense, sparse and
+// low-band-only planes, whose inverse meets exact ties.
+TEST(D4Planes, MatchTheKernelsLineByLine) {
+    constexpr uint32_t kSeed = 44;
+    std::mt19937 rng(kSeed);
+    SCOPED_TRACE("seed " + std::to_string(kSeed));
+    struct Shape {
+        int frameSize;
+        int n;
+    };
+    std::vector<Shape> shapes;
+    for (int frameSize : kFrameSizes) {
+        for (int n : {frameSize, frameSize / 2, frameSize / 4}) shapes.push_back({frameSize, n});
+    }
+    shapes.push_back({64, 40});
+    shapes.push_back({128, 23});
+    for (const Shape& shape : shapes) {
+        for (int magnitude : {255, 1 << 16, 1 << 24, 1 << 28}) {
+            for (int kind = 0; kind < 3; ++kind) {  // dense, sparse, low band only
+                if (shape.n == 256 && (kind != 0 || magnitude != 255)) continue;  // sanitizer build
+                Plane plane(shape.n, shape.n);
+                for (int y = 0; y < shape.n; ++y) {
+                    for (int x = 0; x < shape.n; ++x) {
+                        const bool zero = (kind == 1 && rng() % 8 != 0) ||
+                                          (kind == 2 && (x >= shape.n / 8 || y >= shape.n / 8));
+                        plane.at(x, y) = zero ? 0 : randomInts(rng, 1, -magnitude, magnitude)[0];
+                    }
+                }
+                for (bool forward : {true, false}) {
+                    SCOPED_TRACE("frame " + std::to_string(shape.frameSize) + ", width " +
+                                 std::to_string(shape.n) + ", magnitude " +
+                                 std::to_string(magnitude) + ", kind " + std::to_string(kind) +
+                                 (forward ? ", forward" : ", inverse"));
+                    const Plane want = referenceD4Plane(plane, shape.frameSize, forward);
+                    Plane got = plane;
+                    d4Plane(got, shape.frameSize, forward);
+                    ASSERT_TRUE(linesClose(got.samples, want.samples, 0));
+                    plane = want;
+                }
+            }
+        }
+    }
+}
+
+// A DC-only chroma plane: its first row inverts to exact ties (see D4Precision above), which
+// plain doubles round otherwise at several samples, and each column then holds only its DC
+// again. The fast evaluation must hand those lines to the kernel.
+TEST(D4Planes, ExactTiesTakeTheKernel) {
+    for (int dc : {-26, -6, 10, 77}) {
+        SCOPED_TRACE("dc " + std::to_string(dc));
+        Plane plane(16, 16);
+        plane.at(0, 0) = dc;
+        const Plane want = referenceD4Plane(plane, 64, false);
+        d4InversePlane(plane, 64);
+        EXPECT_TRUE(linesClose(plane.samples, want.samples, 0));
+    }
+}
+
+TEST(D4Planes, PlanesShorterThanWideAreLeftUntouched) {
+    Plane plane(8, 6);
+    std::fill(plane.samples.begin(), plane.samples.end(), kMarker);
+    d4ForwardPlane(plane, 64);
+    d4InversePlane(plane, 64);
+    EXPECT_EQ(plane.samples, Ints(48, kMarker));
+}
+
 }  // namespace
 }  // namespace codec
