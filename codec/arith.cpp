@@ -93,8 +93,10 @@ struct Model {
 };
 
 // Number of leading bits in which low and high agree (the bits the coder can send now), at most
-// 31. low <= high, both below 2^31.
+// 31. low <= high, both below 2^31. Most symbols settle no bit, and the test of the top bit
+// answers them without waiting for the bit scan.
 [[nodiscard]] int settledBits(uint32_t low, uint32_t high) {
+    if (((low ^ high) & kHalf) != 0) return 0;
     return std::countl_zero((low ^ high) << 1 | 1u);
 }
 
@@ -102,6 +104,7 @@ struct Model {
 // then doubled about its middle) that follow, for an interval with low < kHalf <= high: the run
 // of positions from bit 29 down where low has a 1 and high a 0.
 [[nodiscard]] int underflowBits(uint32_t low, uint32_t high) {
+    if (((low & ~high) & kQ1) == 0) return 0;  // likewise the common case
     return std::countl_one((low & ~high) << 2);
 }
 
