@@ -928,23 +928,31 @@ TEST(WaveletContract, HaarOddLengthWhoseHalfRoundsUpStaysInside) {
 
 // ---- CDF 9/7 levels on integer planes --------------------------------------------------------
 
-// The level as its contract states it: each row of the side x side square, then each column,
+// A level as its contract states it: each row of the side x side square, then each column,
 // widened to doubles, through the kernel and rounded back.
-Plane referenceCdfLevel(Plane plane, int side, bool forward) {
+template <typename Kernel>
+Plane referenceByLines(Plane plane, int side, Kernel kernel) {
     for (bool alongX : {true, false}) {
         for (int k = 0; k < side; ++k) {
             Doubles line(side);
             for (int i = 0; i < side; ++i) line[i] = alongX ? plane.at(i, k) : plane.at(k, i);
-            if (forward) {
-                CDF97FWD(line, side);
-            } else {
-                CDF97INV(line, side);
-            }
-            for (int i = 0; i < side; ++i)
+            kernel(line);
+            for (int i = 0; i < side; ++i) {
                 (alongX ? plane.at(i, k) : plane.at(k, i)) = roundToInt(line[i]);
+            }
         }
     }
     return plane;
+}
+
+Plane referenceCdfLevel(const Plane& plane, int side, bool forward) {
+    return referenceByLines(plane, side, [side, forward](Doubles& line) {
+        if (forward) {
+            CDF97FWD(line, side);
+        } else {
+            CDF97INV(line, side);
+        }
+    });
 }
 
 void cdfLevel(Plane& plane, int side, bool forward) {
@@ -1033,25 +1041,16 @@ TEST(CdfLevels, SidesBeyondThePlaneLeaveItUntouched) {
 
 // ---- D4 on integer planes --------------------------------------------------------------------
 
-// The driver's D4 as its contract states it: each row of the n x n plane, then each column,
-// widened, through the kernel with mode 0 and rounded back.
-Plane referenceD4Plane(Plane plane, int frameSize, bool forward) {
+// The driver's D4 on the whole n x n plane, with mode 0.
+Plane referenceD4Plane(const Plane& plane, int frameSize, bool forward) {
     const int n = plane.width;
-    for (bool alongX : {true, false}) {
-        for (int k = 0; k < n; ++k) {
-            Doubles line(n);
-            for (int i = 0; i < n; ++i) line[i] = alongX ? plane.at(i, k) : plane.at(k, i);
-            if (forward) {
-                D4FORWARD(line, n, 0, frameSize);
-            } else {
-                D4INVERSE(line, n, 0, frameSize);
-            }
-            for (int i = 0; i < n; ++i) {
-                (alongX ? plane.at(i, k) : plane.at(k, i)) = roundToInt(line[i]);
-            }
+    return referenceByLines(plane, n, [n, frameSize, forward](Doubles& line) {
+        if (forward) {
+            D4FORWARD(line, n, 0, frameSize);
+        } else {
+            D4INVERSE(line, n, 0, frameSize);
         }
-    }
-    return plane;
+    });
 }
 
 void d4Plane(Plane& plane, int frameSize, bool forward) {
