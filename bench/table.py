@@ -13,6 +13,12 @@ RATIOS = [
     ("ARITHCODE encode, random", "BM_ArithEncode/random", "BM_LinearScanEncode/random"),
     ("ARITHCODE decode, random", "BM_ArithDecode/random", "BM_LinearScanDecode/random"),
     ("RSDECODE 40 lanes, t=16, 28 erasures", "BM_RsDecodeFrame", "BM_LibfecDecodeFrame"),
+    ("CDF 9/7 forward 256, extended kernels", "BM_WaveletCdf97Forward256",
+     "BM_WaveletCdf97Forward256Kernels"),
+    ("CDF 9/7 inverse 256, extended kernels", "BM_WaveletCdf97Inverse256",
+     "BM_WaveletCdf97Inverse256Kernels"),
+    ("D4 forward 256, extended kernels", "BM_WaveletD4Forward256", "BM_WaveletD4Forward256Kernels"),
+    ("D4 inverse 256, extended kernels", "BM_WaveletD4Inverse256", "BM_WaveletD4Inverse256Kernels"),
 ]
 
 

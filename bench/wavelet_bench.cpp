@@ -1,7 +1,9 @@
-// Wavelet kernels over a 256 x 256 luma plane, driven the way the frame encoder and decoders
-// drive them: D4 and CDF 9/7 copy each row, then each column, into a line of 257 doubles and
-// store the result back rounded (ties to even); Haar works on the plane itself. Bytes processed
-// are plane bytes (256 x 256 x 4) per transform, items are pixels.
+// Wavelet transforms of a 256 x 256 luma plane as the frame encoder and decoders run them: the
+// CDF 9/7 levels and the D4 planes (plain doubles checked against the halves), and Haar on the
+// plane itself. The ...Kernels cases are the reference in the same run: the extended-precision
+// kernels line by line, each row, then each column, copied into a line of 257 doubles and stored
+// back rounded (ties to even), which gives the same integers. Bytes processed are plane bytes
+// (256 x 256 x 4) per transform, items are pixels.
 //
 // Medians: codec_bench --benchmark_filter=Wavelet --benchmark_repetitions=5
 //          --benchmark_report_aggregates_only=true
@@ -76,6 +78,21 @@ void d4Inverse(Plane& plane, CoefficientLine& line) {
                     [](std::span<double> l) { codec::D4INVERSE(l, kSide, 0, kSide); });
 }
 
+void cdfForwardPlanes(Plane& plane, CoefficientLine&) {
+    for (int level = 0; level < kCdfLevels; ++level)
+        codec::cdf97ForwardLevel(plane, kSide >> level);
+}
+
+void cdfInversePlanes(Plane& plane, CoefficientLine&) {
+    for (int level = kCdfLevels - 1; level >= 0; --level) {
+        codec::cdf97InverseLevel(plane, kSide >> level);
+    }
+}
+
+void d4ForwardPlanes(Plane& plane, CoefficientLine&) { codec::d4ForwardPlane(plane, kSide); }
+
+void d4InversePlanes(Plane& plane, CoefficientLine&) { codec::d4InversePlane(plane, kSide); }
+
 void haarForward(Plane& plane, CoefficientLine&) {
     for (int k = 0; k < kSide; ++k) codec::HAARFWDX(plane, k, kSide);
     for (int k = 0; k < kSide; ++k) codec::HAARFWDY(plane, k, kSide, 0);
@@ -113,15 +130,27 @@ Plane transformed(void (*transform)(Plane&, CoefficientLine&)) {
 }
 
 void BM_WaveletCdf97Forward256(benchmark::State& state) {
-    runTransform(state, testPicture(), cdfForward);
+    runTransform(state, testPicture(), cdfForwardPlanes);
 }
 void BM_WaveletCdf97Inverse256(benchmark::State& state) {
-    runTransform(state, transformed(cdfForward), cdfInverse);
+    runTransform(state, transformed(cdfForward), cdfInversePlanes);
 }
 void BM_WaveletD4Forward256(benchmark::State& state) {
-    runTransform(state, testPicture(), d4Forward);
+    runTransform(state, testPicture(), d4ForwardPlanes);
 }
 void BM_WaveletD4Inverse256(benchmark::State& state) {
+    runTransform(state, transformed(d4Forward), d4InversePlanes);
+}
+void BM_WaveletCdf97Forward256Kernels(benchmark::State& state) {
+    runTransform(state, testPicture(), cdfForward);
+}
+void BM_WaveletCdf97Inverse256Kernels(benchmark::State& state) {
+    runTransform(state, transformed(cdfForward), cdfInverse);
+}
+void BM_WaveletD4Forward256Kernels(benchmark::State& state) {
+    runTransform(state, testPicture(), d4Forward);
+}
+void BM_WaveletD4Inverse256Kernels(benchmark::State& state) {
     runTransform(state, transformed(d4Forward), d4Inverse);
 }
 void BM_WaveletHaarForward256(benchmark::State& state) {
@@ -135,6 +164,10 @@ BENCHMARK(BM_WaveletCdf97Forward256)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WaveletCdf97Inverse256)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WaveletD4Forward256)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WaveletD4Inverse256)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WaveletCdf97Forward256Kernels)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WaveletCdf97Inverse256Kernels)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WaveletD4Forward256Kernels)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WaveletD4Inverse256Kernels)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WaveletHaarForward256)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WaveletHaarInverse256)->Unit(benchmark::kMicrosecond);
 
