@@ -1129,5 +1129,62 @@ TEST(D4Planes, PlanesShorterThanWideAreLeftUntouched) {
     EXPECT_EQ(plane.samples, Ints(48, kMarker));
 }
 
+// ---- Haar levels: the pair statements in exact integers, whatever path the kernels take ------
+
+// One forward (inverse) level on a[0..L-1] as the statements read, for even L: the pair average
+// and difference, each times 1.414f = 2965373 / 2^21, rounded ties to even; the inverse divides
+// the pair's sum and difference by 1.414f.
+constexpr int64_t kHaarTimes = 2965373;
+
+void haarLevelByStatements(Ints& a, int L, bool forward) {
+    const int h = L / 2;
+    Ints out(a);
+    for (int i = 0; i < h; ++i) {
+        if (forward) {
+            const int64_t average = roundedShift(int64_t{a[2 * i]} + a[2 * i + 1], 1);
+            out[i] = saturatedInt32(roundedShift(kHaarTimes * average, 21));
+            out[h + i] = saturatedInt32(roundedShift(kHaarTimes * (a[2 * i] - average), 21));
+        } else {
+            const int64_t sum = int64_t{a[h + i]} + a[i];
+            const int64_t difference = int64_t{a[i]} - a[h + i];
+            out[2 * i] = saturatedInt32(roundedQuotient(sum << 21, kHaarTimes));
+            out[2 * i + 1] = saturatedInt32(roundedQuotient(difference << 21, kHaarTimes));
+        }
+    }
+    a = out;
+}
+
+// Random lines of every driver length, at magnitudes on both sides of 2^26 (where the kernels
+// leave their double evaluation) and up to 2^30: each level agrees with the statements.
+TEST(HaarLevels, AgreeWithTheIntegerStatementsAtEveryMagnitude) {
+    constexpr uint32_t kSeed = 1414;
+    std::mt19937 rng(kSeed);
+    SCOPED_TRACE("seed " + std::to_string(kSeed));
+    for (int n : {24, 32, 48, 64, 96, 128, 256}) {
+        for (int magnitude : {255, (1 << 26) - 3, (1 << 26) + 5, 1 << 30}) {
+            for (bool forward : {true, false}) {
+                SCOPED_TRACE("n " + std::to_string(n) + ", magnitude " + std::to_string(magnitude) +
+                             (forward ? ", forward" : ", inverse"));
+                const Ints values = randomInts(rng, n, -magnitude, magnitude);
+                Plane plane = planeWithLine(values, 0, true, n);
+                Ints want = values;
+                // The levels HAARFWDX runs (see wavelet.h), largest first.
+                std::vector<int> levels;
+                for (int L = n; L > (n == 48 || n == 96 ? 5 : 15); L /= 2) levels.push_back(L);
+                if (forward) {
+                    HAARFWDX(plane, 0, n);
+                    for (int L : levels) haarLevelByStatements(want, L, true);
+                } else {
+                    HAARINVX(plane, 0, n);
+                    for (auto L = levels.rbegin(); L != levels.rend(); ++L) {
+                        haarLevelByStatements(want, *L, false);
+                    }
+                }
+                EXPECT_TRUE(linesClose(lineOf(plane, 0, n, true), want, 0));
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace codec
