@@ -12,9 +12,12 @@
 // values such as -6.5), so plain double arithmetic would round some samples differently from
 // other receivers and frames would not decode to the same picture. Compile with
 // -ffp-contract=off. The codec refuses to build where long double is not the 64-bit-mantissa
-// format.
+// format. The plane functions the frame drivers call (cdf97ForwardLevel, d4ForwardPlane and
+// their inverses) reach the same integers faster: they evaluate in plain doubles and hand every
+// line with a value near a half to these kernels.
 //
-// The kernels keep no state and never allocate: work storage lives on the stack.
+// The kernels keep no state and never allocate: work storage lives on the stack. The plane
+// functions allocate only for sides their fast path does not take.
 //
 // Arguments outside the contract (a line that does not fit the plane or span, a negative or
 // too long n, an odd CDF length) leave the data untouched rather than read or write past the
