@@ -85,12 +85,12 @@ testing::AssertionResult linesClose(const std::vector<T>& got, const std::vector
 }
 
 // Samples low..high from mt19937, whose sequence the standard fixes for a given seed (unlike
-// the distributions), so a printed seed replays the same lines everywhere.
+// the distributions), so a printed seed replays the same lines everywhere. The span may be
+// anything short of the whole int32 range.
 Ints randomInts(std::mt19937& rng, int n, int low, int high) {
+    const auto span = static_cast<uint32_t>(int64_t{high} - low + 1);
     Ints values(n);
-    for (auto& v : values) {
-        v = low + static_cast<int32_t>(rng() % static_cast<uint32_t>(high - low + 1));
-    }
+    for (auto& v : values) v = static_cast<int32_t>(low + static_cast<int64_t>(rng() % span));
     return values;
 }
 
