@@ -99,20 +99,31 @@ static_assert(static_cast<Ext>(kHaarNumerator) / (1 << kHaarShift) == kHaar);
 // so it rounds alike. Every result stays below 2^28. Lengths whose half is odd (6) and lines
 // beyond the range take the integer statements.
 constexpr double kHaarFastMaxInput = 0x1p26;
+
+// ---- SSE2 pieces of the double evaluations (Haar here, CDF 9/7 and D4 below)
+
+const __m128d kMagnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFF));
+
+[[gnu::always_inline]] inline __m128d widenPair(const int32_t* from) {
+    return _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(from)));
+}
+
+// top, lane by lane the largest magnitude so far, with those of pair.
+[[gnu::always_inline]] inline __m128d withMagnitudes(__m128d top, __m128d pair) {
+    return _mm_max_pd(top, _mm_and_pd(pair, kMagnitude));
+}
+
+double largestOf(__m128d top) {
+    return std::max(_mm_cvtsd_f64(top), _mm_cvtsd_f64(_mm_unpackhi_pd(top, top)));
+}
 constexpr double kHaarFactorDouble = kHaarFactor;
 constexpr double kHaarInverseFactor = static_cast<double>(1 << kHaarShift) / kHaarNumerator;
 
 bool haarFastLevel(const int32_t* a, int L) {
     if (L % 4 != 0) return false;
-    const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFF));
     __m128d top = _mm_setzero_pd();
-    for (int i = 0; i < L; i += 2) {
-        const __m128d pair =
-            _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + i)));
-        top = _mm_max_pd(top, _mm_and_pd(pair, magnitude));
-    }
-    return std::max(_mm_cvtsd_f64(top), _mm_cvtsd_f64(_mm_unpackhi_pd(top, top))) <=
-           kHaarFastMaxInput;
+    for (int i = 0; i < L; i += 2) top = withMagnitudes(top, widenPair(a + i));
+    return largestOf(top) <= kHaarFastMaxInput;
 }
 
 void haarForwardLevelFast(int32_t* a, int L) {
@@ -687,8 +698,6 @@ constexpr double kForwardOddScale = -1 / kCdfK;
 constexpr double kInverseEvenScale = 1 / kCdfK;
 constexpr double kInverseOddScale = -kCdfK;
 
-const __m128d kMagnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFF));
-
 // Two values times scale, rounded to integers (ties to even) in the low half of the result; near
 // gains ones where a value lies within margin of a half (limit is 0.5 - margin).
 [[gnu::always_inline]] inline __m128i roundPair(__m128d value, __m128d scale, __m128d limit,
@@ -724,14 +733,10 @@ void roundedByKernel(std::span<double> line, int n, const Kernel& kernel, int32_
 }
 
 // The margin's limit for inputs of largest magnitude top, or a negative one (every value near)
-// when the inputs are beyond the fast path.
-double clearLimit(__m128d top) {
-    const double m = std::max(_mm_cvtsd_f64(top), _mm_cvtsd_f64(_mm_unpackhi_pd(top, top)));
-    return m <= kFastMaxInput ? 0.5 - (m + 1) * kTieMarginPerUnit : -1;
-}
-
-[[gnu::always_inline]] inline __m128d widenPair(const int32_t* from) {
-    return _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(from)));
+// when the inputs are beyond maxInput, the fast path's range.
+double clearLimit(__m128d top, double maxInput = kFastMaxInput) {
+    const double m = largestOf(top);
+    return m <= maxInput ? 0.5 - (m + 1) * kTieMarginPerUnit : -1;
 }
 
 [[gnu::always_inline]] inline void storePair(int32_t* to, __m128i rounded) {
@@ -753,7 +758,7 @@ void forwardRow(int32_t* row, int n) {
     __m128d top = _mm_setzero_pd();
     for (int j = 0; j < h; ++j) {
         const __m128d pair = widenPair(row + 2 * j);  // samples 2j and 2j + 1
-        top = _mm_max_pd(top, _mm_and_pd(pair, kMagnitude));
+        top = withMagnitudes(top, pair);
         _mm_storel_pd(&x.even[j], pair);
         _mm_storeh_pd(&x.odd[j], pair);
     }
@@ -782,8 +787,7 @@ void inverseRow(int32_t* row, int n) {
     for (int j = 0; j < h; j += 2) {
         const __m128d even = widenPair(row + j);
         const __m128d odd = widenPair(row + h + j);
-        top =
-            _mm_max_pd(top, _mm_max_pd(_mm_and_pd(even, kMagnitude), _mm_and_pd(odd, kMagnitude)));
+        top = withMagnitudes(withMagnitudes(top, even), odd);
         _mm_store_pd(&x.even[j], _mm_mul_pd(even, evenScale));
         _mm_store_pd(&x.odd[j], _mm_mul_pd(odd, oddScale));
     }
@@ -842,7 +846,7 @@ struct ColumnBlock {
     }
     for (int c = 0; c < kBlockLanes; c += 2) {
         const __m128d pair = widenPair(from + c);
-        top = _mm_max_pd(top, _mm_and_pd(pair, kMagnitude));
+        top = withMagnitudes(top, pair);
         _mm_store_pd(to + c, _mm_mul_pd(pair, scale));
     }
 }
@@ -1075,20 +1079,15 @@ bool evenLevels(const D4Levels& levels) {
     return true;
 }
 
-double d4ClearLimit(__m128d top) {
-    const double m = std::max(_mm_cvtsd_f64(top), _mm_cvtsd_f64(_mm_unpackhi_pd(top, top)));
-    return m <= kD4FastMaxInput ? 0.5 - (m + 1) * kTieMarginPerUnit : -1;
-}
-
 void d4Row(int32_t* row, int n, const D4Levels& levels, const Kernel& kernel) {
     alignas(16) std::array<double, kLevelMaxSide> line;
     __m128d top = _mm_setzero_pd();
     for (int i = 0; i < n; i += 2) {
         const __m128d pair = widenPair(row + i);
-        top = _mm_max_pd(top, _mm_and_pd(pair, kMagnitude));
+        top = withMagnitudes(top, pair);
         _mm_store_pd(&line[i], pair);
     }
-    const double limit = d4ClearLimit(top);
+    const double limit = clearLimit(top, kD4FastMaxInput);
     if (limit < 0) return rowByKernel(row, n, kernel);
     HalfLines x;
     d4Levels(line.data(), levels, 1, kernel.forward, x);
@@ -1108,7 +1107,7 @@ void d4Block(const ColumnBlock& b, int n, const D4Levels& levels, const Kernel& 
     __m128d top = _mm_setzero_pd();
     const __m128d one = _mm_set1_pd(1);
     for (int y = 0; y < n; ++y) loadLanes(b, y, &line[y * kBlockLanes], one, top);
-    const double limit = d4ClearLimit(top);
+    const double limit = clearLimit(top, kD4FastMaxInput);
     LaneFlags near{};
     BlockResult result;
     if (limit >= 0) {
