@@ -1,5 +1,7 @@
 #include "codec/arith.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -17,75 +19,123 @@ constexpr int kEndSymbol = 256;
 constexpr uint32_t kInitialTotal = 257;
 constexpr size_t kMarkBytes = 4;
 
+// values[0] + ... + values[count - 1] plus more[0] + ... + more[moreCount - 1], each of 16 values,
+// the counts 0..16.
+[[nodiscard]] uint32_t sumsOfFirst(const uint32_t* values, uint32_t count, const uint32_t* more,
+                                   uint32_t moreCount) {
+    const __m128i n = _mm_set1_epi32(static_cast<int>(count));
+    const __m128i m = _mm_set1_epi32(static_cast<int>(moreCount));
+    __m128i sum = _mm_setzero_si128();
+    for (int q = 0; q < 16; q += 4) {
+        const __m128i index = _mm_setr_epi32(q, q + 1, q + 2, q + 3);
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + q));
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(more + q));
+        sum = _mm_add_epi32(sum, _mm_and_si128(_mm_cmpgt_epi32(n, index), v));
+        sum = _mm_add_epi32(sum, _mm_and_si128(_mm_cmpgt_epi32(m, index), w));
+    }
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0x4E));
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0xB1));
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(sum));
+}
+
+// The first i of 16 counts at which base + counts[0] + ... + counts[i] exceeds target, and in
+// before that sum without counts[i]. The whole sum must exceed target (i is 15 otherwise) and stay
+// below 2^31 (the comparison is signed).
+[[nodiscard]] uint32_t firstExceeding(const uint32_t* counts, uint32_t base, uint32_t target,
+                                      uint32_t& before) {
+    const __m128i limit = _mm_set1_epi32(static_cast<int>(target));
+    __m128i carry = _mm_set1_epi32(static_cast<int>(base));
+    alignas(16) std::array<uint32_t, 17> running;  // running[i + 1]: the sum through counts[i]
+    running[0] = base;
+    uint32_t exceeds = 0;
+    for (int q = 0; q < 16; q += 4) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(counts + q));
+        v = _mm_add_epi32(v, _mm_slli_si128(v, 4));
+        v = _mm_add_epi32(v, _mm_slli_si128(v, 8));
+        v = _mm_add_epi32(v, carry);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(running.data() + 1 + q), v);
+        exceeds |=
+            static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(v, limit))))
+            << q;
+        carry = _mm_shuffle_epi32(v, 0xFF);
+    }
+    const auto i = static_cast<uint32_t>(std::countr_zero(exceeds | 1u << 15));
+    before = running[i];
+    return i;
+}
+
 // The order-0 model. The counts are never rescaled, so the coder only ever needs cum_low(s),
-// freq[s] and total; cum_low comes from a Fenwick tree over the 256 byte symbols (the
-// end-of-stream symbol is always the last unit of the total and never enters the tree).
+// freq[s] and total.
 //
-// Coefficient bytes are dominated by one value (128, the zero coefficient), so the model keeps
-// the most frequent byte on a fast path: its cum_low is kept up to date in O(1), and its own
-// increments are held back from the tree until another byte overtakes it. The cumulative counts,
-// and so the bit stream, are exactly those of the plain linear-scan model.
+// Coefficient bytes are dominated by one value (128, the zero coefficient) and their other values
+// mostly lie close to it, so the model keeps the most frequent byte, its mode, with its cum_low
+// up to date in O(1), and finds other bytes by walking outwards from it. Bytes further away are
+// found through the sums of 16 groups of 16 bytes. An update touches one count and one group
+// sum. The cumulative counts, and so the bit stream, are exactly those of the plain linear-scan
+// model.
 struct Model {
-    std::array<uint32_t, 257> tree{};  // tree[i], i = 1..256: sum of freq over (i - lowbit(i), i]
-    std::array<uint32_t, 256> freq{};  // count of byte s, starts at 1, exact (held included)
+    static constexpr uint32_t kNear = 8;  // bytes walked from the mode before the groups serve
+
+    std::array<uint32_t, 256> freq{};  // count of byte s, starts at 1
+    std::array<uint32_t, 16> group{};  // group[g]: sum of freq over bytes 16g .. 16g + 15
     uint32_t total = kInitialTotal;    // sum of freq plus 1 for the end-of-stream symbol
-    uint32_t mode = 0;                 // the fast-path byte, the most frequent so far (ties: older)
-    uint32_t modeLow = 0;              // cum_low(mode), exact
-    uint32_t held = 0;                 // increments of mode not yet added to the tree
+    uint32_t mode = 0;                 // the most frequent byte so far (ties: the older)
+    uint32_t modeLow = 0;              // cum_low(mode)
 
     Model() {
         freq.fill(1);
-        for (uint32_t i = 1; i <= 256; ++i) tree[i] = i & (0 - i);  // lowbit(i) ones
-    }
-
-    void treeAdd(uint32_t s, uint32_t amount) {
-        for (uint32_t i = s + 1; i <= 256; i += i & (0 - i)) tree[i] += amount;
-    }
-
-    void releaseHeld() {
-        if (held != 0) {
-            treeAdd(mode, held);
-            held = 0;
-        }
+        group.fill(16);
     }
 
     // cum_low(s) of a byte symbol s.
     [[nodiscard]] uint32_t cumLow(uint32_t s) const {
-        if (s == mode) return modeLow;
-        uint32_t sum = 0;
-        for (uint32_t i = s; i != 0; i &= i - 1) sum += tree[i];
-        return s > mode ? sum + held : sum;
+        if (s >= mode) {
+            if (s - mode <= kNear) {
+                uint32_t sum = modeLow;
+                for (uint32_t i = mode; i < s; ++i) sum += freq[i];
+                return sum;
+            }
+        } else if (mode - s <= kNear) {
+            uint32_t sum = modeLow;
+            for (uint32_t i = s; i < mode; ++i) sum -= freq[i];
+            return sum;
+        }
+        return sumsOfFirst(group.data(), s >> 4, freq.data() + (s & ~15u), s & 15);
     }
 
     // The byte s with cum_low(s) <= target < cum_high(s), for target < total - 1 (a byte, not the
-    // end-of-stream symbol). Writes cum_low(s) to low. Node pos + step covers the bytes pos ..
-    // pos + step - 1 and so owes the held counts when mode is among them.
+    // end-of-stream symbol). Writes cum_low(s) to low.
     [[nodiscard]] uint32_t find(uint32_t target, uint32_t& low) const {
-        uint32_t pos = 0;
-        uint32_t rest = target;
-        // Branch-free: on varied data each step goes either way about equally often.
-        for (uint32_t step = 128; step != 0; step >>= 1) {
-            const uint32_t t = tree[pos + step] + (mode - pos < step ? held : 0);
-            const uint32_t take = t <= rest ? ~0u : 0u;
-            rest -= t & take;
-            pos += step & take;
+        uint32_t sum = modeLow;
+        if (target >= sum) {
+            for (uint32_t s = mode; s < 256 && s - mode <= kNear; ++s) {
+                if (target - sum < freq[s]) {
+                    low = sum;
+                    return s;
+                }
+                sum += freq[s];
+            }
+        } else {
+            for (uint32_t s = mode; s != 0 && mode - s < kNear;) {
+                sum -= freq[--s];
+                if (target >= sum) {
+                    low = sum;
+                    return s;
+                }
+            }
         }
-        low = target - rest;
-        return pos;
+        const uint32_t g = firstExceeding(group.data(), 0, target, sum);
+        return 16 * g + firstExceeding(freq.data() + 16 * g, sum, target, low);
     }
 
     // After byte s with cum_low(s) = low has been coded.
     void update(uint32_t s, uint32_t low) {
         ++total;
         ++freq[s];
-        if (s == mode) {
-            ++held;
-            return;
-        }
-        treeAdd(s, 1);
+        ++group[s >> 4];
+        if (s == mode) return;
         if (s < mode) ++modeLow;
         if (freq[s] > freq[mode]) {
-            releaseHeld();
             mode = s;
             modeLow = low;  // a symbol's own increment leaves its cum_low unchanged
         }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "codec/tests/linear_arith.h"
+
 namespace codec {
 namespace {
 
@@ -194,6 +196,73 @@ TEST(ArithRoundTrip, FewSymbolsAndShiftingStatistics) {
         }
         expectRoundTrip(drifting);
     }
+}
+
+// The literal linear-scan coder against the fast model: the same bit stream, and each decodes
+// the other's. The inputs put bytes at every distance from the most frequent one, near it and
+// in other groups of 16, around both ends of the byte range, and move the most frequent byte.
+
+void expectSameAsLinearScan(const Bytes& src) {
+    const Bytes coded = encode(src);
+    Bytes plain(arithEncodeBound(src.size()));
+    const int32_t n = linear::encode(src, plain);
+    ASSERT_GE(n, 6);
+    plain.resize(static_cast<size_t>(n));
+    const auto [a, b] = std::mismatch(coded.begin(), coded.end(), plain.begin(), plain.end());
+    ASSERT_TRUE(a == coded.end() && b == plain.end())
+        << "streams differ from byte " << (a - coded.begin()) << " (lengths " << coded.size()
+        << " and " << plain.size() << ")";
+    EXPECT_EQ(decode(coded, src.size() + 1), src);
+    Bytes back(src.size() + 1);
+    ASSERT_EQ(linear::decode(coded, back), static_cast<int32_t>(src.size()));
+    back.resize(src.size());
+    EXPECT_EQ(back, src);
+}
+
+// Mostly centre, else centre + d for a d in deviations, each as likely.
+Bytes aroundByte(uint32_t seed, uint8_t centre, std::span<const int> deviations, size_t n) {
+    std::mt19937 rng(seed);
+    Bytes bytes(n);
+    for (uint8_t& b : bytes) {
+        const int d = rng() % 100 < 70 ? 0 : deviations[rng() % deviations.size()];
+        b = static_cast<uint8_t>(std::clamp(centre + d, 0, 255));
+    }
+    return bytes;
+}
+
+TEST(ArithAgainstLinearScan, RandomAndCoefficientBytes) {
+    for (const uint32_t seed : {41u, 42u}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        expectSameAsLinearScan(randomBytes(seed, 30000));
+        expectSameAsLinearScan(coefficientBytes(seed, 30000));
+    }
+}
+
+TEST(ArithAgainstLinearScan, EveryDistanceFromTheCommonByte) {
+    std::vector<int> deviations;
+    for (int d = -40; d <= 40; ++d) deviations.push_back(d);
+    const int nearEdge[] = {-10, -9, -8, -7, 7, 8, 9, 10};
+    // Centres at both ends of the byte range, at group edges and inside a group.
+    for (const int centre : {0, 1, 15, 16, 100, 127, 128, 247, 254, 255}) {
+        SCOPED_TRACE("centre " + std::to_string(centre));
+        const auto c = static_cast<uint8_t>(centre);
+        expectSameAsLinearScan(aroundByte(static_cast<uint32_t>(centre), c, deviations, 20000));
+        expectSameAsLinearScan(aroundByte(static_cast<uint32_t>(centre), c, nearEdge, 20000));
+    }
+}
+
+TEST(ArithAgainstLinearScan, TheCommonByteMoves) {
+    std::mt19937 rng(43);
+    Bytes src;
+    const int deviations[] = {-20, -9, -8, -3, -1, 1, 2, 8, 9, 30};
+    for (int part = 0; part < 12; ++part) {
+        const Bytes next = aroundByte(rng(), static_cast<uint8_t>(rng()), deviations, 4000);
+        src.insert(src.end(), next.begin(), next.end());
+    }
+    expectSameAsLinearScan(src);
+    Bytes two(20000);  // two bytes far apart overtaking each other
+    for (uint8_t& b : two) b = rng() % 2 == 0 ? 3 : 250;
+    expectSameAsLinearScan(two);
 }
 
 // Capacity edges: partial writes, a wrong length, a bound that does not hold.
