@@ -103,29 +103,30 @@ struct Model {
         return sumsOfFirst(group.data(), s >> 4, freq.data() + (s & ~15u), s & 15);
     }
 
+    struct Found {
+        uint32_t symbol;
+        uint32_t low;  // its cum_low
+    };
+
     // The byte s with cum_low(s) <= target < cum_high(s), for target < total - 1 (a byte, not the
-    // end-of-stream symbol). Writes cum_low(s) to low.
-    [[nodiscard]] uint32_t find(uint32_t target, uint32_t& low) const {
+    // end-of-stream symbol).
+    [[nodiscard]] Found find(uint32_t target) const {
         uint32_t sum = modeLow;
         if (target >= sum) {
             for (uint32_t s = mode; s < 256 && s - mode <= kNear; ++s) {
-                if (target - sum < freq[s]) {
-                    low = sum;
-                    return s;
-                }
+                if (target - sum < freq[s]) return {s, sum};
                 sum += freq[s];
             }
         } else {
             for (uint32_t s = mode; s != 0 && mode - s < kNear;) {
                 sum -= freq[--s];
-                if (target >= sum) {
-                    low = sum;
-                    return s;
-                }
+                if (target >= sum) return {s, sum};
             }
         }
         const uint32_t g = firstExceeding(group.data(), 0, target, sum);
-        return 16 * g + firstExceeding(freq.data() + 16 * g, sum, target, low);
+        uint32_t low = 0;
+        const uint32_t s = 16 * g + firstExceeding(freq.data() + 16 * g, sum, target, low);
+        return {s, low};
     }
 
     // After byte s with cum_low(s) = low has been coded.
@@ -285,7 +286,8 @@ int32_t decode(std::span<const uint8_t> src, std::span<uint8_t> dst) {
     uint32_t low = 0;
     uint32_t high = kTop;
     uint32_t value = in.get(31);
-    size_t n = 0;
+    uint8_t* out = dst.data();
+    uint8_t* const outEnd = out + cap;
 
     for (;;) {
         const uint32_t r = (high - low + 1) / model.total;
@@ -309,13 +311,15 @@ int32_t decode(std::span<const uint8_t> src, std::span<uint8_t> dst) {
                 cumLow = model.total - 1;
                 cumHigh = model.total;
             } else {
-                s = model.find(target, cumLow);
+                const Model::Found found = model.find(target);
+                s = found.symbol;
+                cumLow = found.low;
                 cumHigh = cumLow + model.freq[s];
             }
         }
         if (s != kEndSymbol) {
-            if (n == cap) break;
-            dst[n++] = static_cast<uint8_t>(s);
+            if (out == outEnd) break;
+            *out++ = static_cast<uint8_t>(s);
         }
 
         high = low + r * cumHigh - 1;
@@ -333,7 +337,7 @@ int32_t decode(std::span<const uint8_t> src, std::span<uint8_t> dst) {
         if (s == kEndSymbol) break;
         model.update(s, cumLow);
     }
-    return static_cast<int32_t>(n);
+    return static_cast<int32_t>(out - dst.data());
 }
 
 }  // namespace
