@@ -463,9 +463,6 @@ public:
         const Slot& level = slot(subRow(y));
         const Slot& below = slot(subRow(y + 1));
         const int32_t* centre = level.values.data() + 1;
-        const int64_t* a = above.sums.data();
-        const int64_t* l = level.sums.data();
-        const int64_t* b = below.sums.data();
         const size_t width = width_;
         if (small_) {
             const int32_t* a32 = above.smallSums.data();
@@ -480,10 +477,14 @@ public:
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), roundTwelfths(sum));
             }
             for (; x < width; ++x) {
-                out[x] = roundTwelfthSmall(a[x] + l[x] + b[x] + 3 * int64_t{centre[x]});
+                out[x] =
+                    roundTwelfthSmall(int64_t{a32[x]} + l32[x] + b32[x] + 3 * int64_t{centre[x]});
             }
             return;
         }
+        const int64_t* a = above.sums.data();
+        const int64_t* l = level.sums.data();
+        const int64_t* b = below.sums.data();
         for (size_t x = 0; x < width; ++x) {
             out[x] = codec::saturatedInt32(
                 codec::roundedQuotient(a[x] + l[x] + b[x] + 3 * int64_t{centre[x]}, 12));
@@ -518,22 +519,22 @@ private:
         s.subRow = j;
         // Each subsampled value fills factor samples; samples past the plane stay 0.
         const int32_t* source = sub_.samples.data() + static_cast<size_t>(j) * sub_.width;
-        const int count = sub_.width;
-        const int factor = factor_;
         const int n = n_;
+        const int filled =
+            static_cast<int>(std::min<int64_t>(n, int64_t{sub_.width} * int64_t{factor_}));
         int32_t* values = s.values.data() + 1;
-        int x = 0;
-        for (int i = 0; i < count && x < n; ++i) {
-            const int32_t v = source[i];
-            for (int k = 0; k < factor && x < n; ++k) values[x++] = v;
+        for (int x = 0, i = 0; x < filled; ++i) {
+            const int32_t value = source[i];
+            for (const int end = std::min(x + factor_, filled); x < end; ++x) values[x] = value;
         }
-        for (; x < n; ++x) values[x] = 0;
+        std::fill(values + filled, values + n, 0);
         const int32_t* v = s.values.data();
-        int64_t* sums = s.sums.data();
-        for (size_t k = 0; k < width_; ++k) sums[k] = int64_t{v[k]} + v[k + 1] + v[k + 2];
         if (small_) {
             int32_t* small = s.smallSums.data();
-            for (size_t k = 0; k < width_; ++k) small[k] = static_cast<int32_t>(sums[k]);
+            for (size_t k = 0; k < width_; ++k) small[k] = v[k] + v[k + 1] + v[k + 2];
+        } else {
+            int64_t* sums = s.sums.data();
+            for (size_t k = 0; k < width_; ++k) sums[k] = int64_t{v[k]} + v[k + 1] + v[k + 2];
         }
         return s;
     }
