@@ -525,7 +525,7 @@ private:
         int32_t* values = s.values.data() + 1;
         for (int x = 0, i = 0; x < filled; ++i) {
             const int32_t value = source[i];
-            for (const int end = std::min(x + factor_, filled); x < end; ++x) values[x] = value;
+            for (const int end = x + std::min(factor_, filled - x); x < end; ++x) values[x] = value;
         }
         std::fill(values + filled, values + n, 0);
         const int32_t* v = s.values.data();

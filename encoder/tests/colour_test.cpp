@@ -260,18 +260,19 @@ TEST(ColourExactForms, MatchTheExtendedFormulas) {
 }
 
 // The decoders smooth without building the upsampled field; every sample must be the one
-// smoothedChroma reads off the field, for every factor (a header may carry any), planes that do
-// not cover the frame or reach past it, and values at the int32 ends.
+// smoothedChroma reads off the field, for factors that are not powers of two or exceed the
+// frame, planes that do not cover the frame or reach past it, and values at the int32 ends.
 TEST(ColourChromaSmoothing, WholePlaneMatchesTheFieldSampleBySample) {
     constexpr uint32_t kSeed = 99;
     std::mt19937 rng(kSeed);
-    for (int trial = 0; trial < 48; ++trial) {
-        const int factor = std::array{1, 2, 4, 3}[trial % 4];
+    for (int trial = 0; trial < 50; ++trial) {
+        const int factor = std::array{1, 2, 4, 3, std::numeric_limits<int>::max()}[trial % 5];
         const int side = 2 + static_cast<int>(rng() % 7);
-        const int frame = side * factor + std::array{0, 3, 0, 0, -1, 0}[trial % 6];
+        const int frame = factor > 4 ? 5 + trial % 3  // one sample covers the frame
+                                     : side * factor + std::array{0, 3, 0, 0, -1, 0}[trial % 6];
         codec::Plane sub(side, side - trial % 2);
         for (int32_t& v : sub.samples) {
-            v = trial % 5 == 4 ? (rng() % 2 == 0 ? std::numeric_limits<int32_t>::max()
+            v = trial % 7 == 6 ? (rng() % 2 == 0 ? std::numeric_limits<int32_t>::max()
                                                  : std::numeric_limits<int32_t>::min())
                                : static_cast<int32_t>(rng() % 1021) - 510;
         }
