@@ -38,9 +38,9 @@ constexpr size_t kMarkBytes = 4;
     return static_cast<uint32_t>(_mm_cvtsi128_si32(sum));
 }
 
-// The first i of 16 counts at which base + counts[0] + ... + counts[i] exceeds target, and in
-// before that sum without counts[i]. The whole sum must exceed target (i is 15 otherwise) and stay
-// below 2^31 (the comparison is signed).
+// The first i of 16 counts at which base + counts[0] + ... + counts[i] exceeds target; writes
+// that sum without counts[i] to before. The whole sum must exceed target (i is 15 otherwise) and
+// stay below 2^31 (the comparison is signed).
 [[nodiscard]] uint32_t firstExceeding(const uint32_t* counts, uint32_t base, uint32_t target,
                                       uint32_t& before) {
     const __m128i limit = _mm_set1_epi32(static_cast<int>(target));
