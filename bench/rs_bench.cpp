@@ -13,7 +13,8 @@
 // prim = 1 give the roots alpha^1..alpha^32 of our generator). Its pad is 0: our shortened
 // words are full-length code words whose top positions hold 0xFF, not the zeros pad stands for.
 // Both decoders copy a lane into their work block inside the timed loop; libfec also gets a
-// fresh erasure list, since it writes the error positions back into it.
+// fresh erasure list, since it writes the error positions back into it. A third case decodes the
+// lanes from erasures alone.
 
 #include <benchmark/benchmark.h>
 
@@ -52,6 +53,7 @@ struct Frame {
     std::vector<Block> sent;                             // code words
     std::vector<Block> received;                         // as the receiver builds its lanes
     std::vector<int32_t> erasures;                       // block positions
+    std::vector<int32_t> erasedWithZero;                 // position 0 erased as well
     std::vector<std::array<uint8_t, kRsN>> libReceived;  // the same lanes in libfec's order
     std::vector<int> libErasures;
     std::string error;  // empty when both decoders check out
@@ -83,6 +85,8 @@ Frame makeFrame() {
     }
     std::shuffle(positions.begin(), positions.end(), rng);
     f.erasures.assign(positions.begin(), positions.begin() + kErasures);
+    f.erasedWithZero.push_back(0);
+    f.erasedWithZero.insert(f.erasedWithZero.end(), f.erasures.begin(), f.erasures.end());
 
     for (int lane = 0; lane < kLanes; ++lane) {
         std::array<int32_t, kK> row;
@@ -119,6 +123,11 @@ Frame makeFrame() {
         codec::RSDECODE(rs, f.erasures);
         if (rs.count == codec::kRsFailed || rs.received != f.sent[lane]) {
             f.error = "RSDECODE did not restore lane " + std::to_string(lane);
+        }
+        rs.received = f.received[lane];
+        codec::RSDECODE(rs, f.erasedWithZero);
+        if (rs.count == codec::kRsFailed || rs.received != f.sent[lane]) {
+            f.error = "RSDECODE did not restore lane " + std::to_string(lane) + " from erasures";
         }
         std::array<uint8_t, kRsN> lib = f.libReceived[lane];
         std::vector<int> eras = f.libErasures;
@@ -160,6 +169,27 @@ void BM_RsDecodeFrame(benchmark::State& state) {
     setFrameCounters(state);
 }
 BENCHMARK(BM_RsDecodeFrame);
+
+// The same lanes with position 0 erased too: erasures and no error, as the receiver decodes a
+// frame when the packet that holds position 0 is lost.
+void BM_RsDecodeFrameErasuresOnly(benchmark::State& state) {
+    const Frame& f = frame();
+    if (!f.error.empty()) {
+        state.SkipWithError(f.error.c_str());
+        return;
+    }
+    codec::RsState rs = makeState();
+    for (auto _ : state) {
+        for (int lane = 0; lane < kLanes; ++lane) {
+            rs.received = f.received[lane];
+            codec::RSDECODE(rs, f.erasedWithZero);
+            benchmark::DoNotOptimize(rs.count);
+            benchmark::DoNotOptimize(rs.received.data());
+        }
+    }
+    setFrameCounters(state);
+}
+BENCHMARK(BM_RsDecodeFrameErasuresOnly);
 
 void BM_LibfecDecodeFrame(benchmark::State& state) {
     const Frame& f = frame();

@@ -160,7 +160,7 @@ void evaluateAtRoots(const MulPowTable& mp, const uint8_t* poly, int deg, const 
     }
     for (int i = deg - 1; i >= 0; --i) {
         const uint8_t c = poly[i];
-#pragma GCC unroll 4
+#pragma GCC unroll 8
         for (int q = 0; q < B; ++q) {
             acc[q] = rows[q][acc[q]] ^ c;
         }
@@ -170,24 +170,20 @@ void evaluateAtRoots(const MulPowTable& mp, const uint8_t* poly, int deg, const 
     }
 }
 
-// The roots of an erasure locator of degree deg, which are the erased positions themselves,
-// each with lambda'(x) at x = alpha^-loc, the sum of lambda[j] x^(j-1) over odd j (what the
-// Chien search gives). Returns their count.
-int erasureRoots(const MulPowTable& mp, const uint8_t* lambda, int deg,
-                 std::span<const int32_t> erasures, uint8_t* rootLoc, uint8_t* rootDen) {
+// For an erasure locator of degree deg, whose roots are the erased positions themselves: at each
+// root x = alpha^-u, lambda'(x), the sum of lambda[j] x^(j-1) over odd j (what the Chien search
+// gives), in the list's order.
+void erasureRoots(const MulPowTable& mp, const uint8_t* lambda, int deg,
+                  std::span<const int32_t> erasures, uint8_t* rootDen) {
     const int topOdd = deg % 2 == 1 ? deg : deg - 1;
-    int roots = 0;
     for (const int32_t u : erasures) {
         const uint8_t* byX2 = mp.row((2 * (kN - u)) % kN);  // times x^2
         uint8_t derivative = 0;
         for (int j = topOdd; j >= 1; j -= 2) {
             derivative = static_cast<uint8_t>(byX2[derivative] ^ lambda[j]);
         }
-        rootLoc[roots] = static_cast<uint8_t>(u);
-        rootDen[roots] = derivative;
-        ++roots;
+        *rootDen++ = derivative;
     }
-    return roots;
 }
 
 }  // namespace
@@ -420,21 +416,28 @@ void RSDECODE(RsState& rs, std::span<const int32_t> erasures) {
             }
         }
         memo.count = noEras;
+        memo.haveDerivatives = false;
         std::transform(erasures.begin(), erasures.end(), memo.positions.begin(),
                        [](int32_t u) { return static_cast<uint8_t>(u); });
         std::copy_n(lambda.begin(), noEras + 1, memo.locator.begin());
     }
 
     // Berlekamp-Massey from the erasure locator. b is B(x); x * B(x) drops the term of x^(2t+1),
-    // as every decoder of this family does.
+    // as every decoder of this family does. lambdaLog follows lambda, since most steps only read
+    // it.
     std::array<uint8_t, kMaxRoots + 1> b = lambda;
     std::array<uint8_t, kMaxRoots + 1> tmp{};
+    std::array<uint16_t, kMaxRoots + 1> lambdaLog;
+    const auto takeLogs = [&] {
+        for (int i = 0; i <= nroots; ++i) lambdaLog[i] = kField.log[lambda[i]];
+    };
+    takeLogs();
     int el = noEras;
     bool errorsFound = false;  // lambda grew past the erasure locator
     for (int step = noEras + 1; step <= nroots; ++step) {
         uint8_t d = 0;
         for (int i = 0; i < step; ++i) {
-            d ^= kField.exp[kField.log[lambda[i]] + sLog[step - i]];
+            d ^= kField.exp[lambdaLog[i] + sLog[step - i]];
         }
         if (d == 0) {
             std::memmove(&b[1], &b[0], nroots);
@@ -450,13 +453,14 @@ void RSDECODE(RsState& rs, std::span<const int32_t> erasures) {
         if (2 * el <= step + noEras - 1) {
             el = step + noEras - el;
             for (int i = 0; i <= nroots; ++i) {
-                b[i] = kField.exp[kField.log[lambda[i]] + kN - dLog];
+                b[i] = kField.exp[lambdaLog[i] + kN - dLog];
             }
         } else {
             std::memmove(&b[1], &b[0], nroots);
             b[0] = 0;
         }
         lambda = tmp;
+        takeLogs();
     }
     int degLambda = nroots;
     while (degLambda > 0 && lambda[degLambda] == 0) {
@@ -471,13 +475,17 @@ void RSDECODE(RsState& rs, std::span<const int32_t> erasures) {
     // omega there; that pattern has all 2t syndromes of the block exactly when omega is that
     // evaluator, that is when deg omega < deg lambda. Otherwise the "corrected" block would be
     // no code word, so the decode fails instead. This needs no roots, so it comes before the
-    // root search; which of two failures is found first changes nothing.
+    // root search; which of two failures is found first changes nothing. Coefficient i of
+    // S(x) lambda(x) is the discrepancy of step i + 1 with that lambda; while lambda is still
+    // the erasure locator (degree noEras), Berlekamp-Massey has found every one of those from
+    // step noEras + 1 on to be 0, so only the terms below deg lambda are left to compute.
     std::array<uint8_t, kMaxRoots> omega{};
-    for (int i = 0; i < nroots; ++i) {
+    const int omegaTerms = errorsFound ? nroots : degLambda;
+    for (int i = 0; i < omegaTerms; ++i) {
         uint8_t acc = 0;
         const int top = i < degLambda ? i : degLambda;
         for (int j = 0; j <= top; ++j) {
-            acc ^= kField.exp[kField.log[lambda[j]] + sLog[i + 1 - j]];
+            acc ^= kField.exp[lambdaLog[j] + sLog[i + 1 - j]];
         }
         omega[i] = acc;
         if (acc != 0 && i >= degLambda) {
@@ -500,9 +508,15 @@ void RSDECODE(RsState& rs, std::span<const int32_t> erasures) {
     int roots = 0;
     if (!errorsFound && noEras > 0) {
         // The locator is still the erasure locator, a product of distinct factors whose roots
-        // are the erased positions and nothing else: the search would find exactly those.
-        roots =
-            erasureRoots(mp, lambda.data(), degLambda, erasures, rootLoc.data(), rootDen.data());
+        // are the erased positions and nothing else: the search would find exactly those. Their
+        // derivatives depend on the list alone, so the codewords of a frame share them too.
+        if (!memo.haveDerivatives) {
+            erasureRoots(mp, lambda.data(), degLambda, erasures, memo.derivatives.data());
+            memo.haveDerivatives = true;
+        }
+        std::copy(memo.positions.begin(), memo.positions.begin() + noEras, rootLoc.begin());
+        std::copy(memo.derivatives.begin(), memo.derivatives.begin() + noEras, rootDen.begin());
+        roots = noEras;
     }
     for (int loc = 0; loc < kN && roots < degLambda; ++loc) {
         uint8_t even = reg[0];
@@ -540,6 +554,9 @@ void RSDECODE(RsState& rs, std::span<const int32_t> erasures) {
     }
     std::array<uint8_t, kMaxRoots> value;
     int q0 = 0;
+    for (; q0 + 8 <= roots; q0 += 8) {
+        evaluateAtRoots<8>(mp, omega.data(), degOmega, &rootLoc[q0], &value[q0]);
+    }
     for (; q0 + 4 <= roots; q0 += 4) {
         evaluateAtRoots<4>(mp, omega.data(), degOmega, &rootLoc[q0], &value[q0]);
     }

@@ -40,9 +40,11 @@ struct RsState {                              // owned by the caller, rebuilt wh
     // RSDECODE's erasure locator for the last list of erasures it was given, kept for the next
     // call with the same list: the codewords of a frame share theirs. Nothing to set.
     struct ErasureMemo {
-        int count = -1;                         // erasures listed; -1 before the first
-        std::array<uint8_t, kRsN> positions{};  // the list, in its order
-        std::array<uint8_t, kRsN> locator{};    // coefficients 0..count of the product
+        int count = -1;                           // erasures listed; -1 before the first
+        std::array<uint8_t, kRsN> positions{};    // the list, in its order
+        std::array<uint8_t, kRsN> locator{};      // coefficients 0..count of the product
+        bool haveDerivatives = false;             // derivatives holds this list's values
+        std::array<uint8_t, kRsN> derivatives{};  // the locator's derivative at each root
     } erasureMemo;
 
     [[nodiscard]] int k() const { return kRsN - 2 * t; }  // data symbols per block

@@ -537,7 +537,8 @@ TEST(RsShortened, FrameLanesAreCorrected) {
 }
 
 // One state decodes a frame's codewords one after another, mostly with the same erasure list;
-// what it keeps of the last list must never stand in for a different one.
+// what it keeps of the last list must never stand in for a different one, with or without errors
+// beside the erasures.
 TEST(RsShortened, OneStateDecodesBlockAfterBlockWithRepeatedAndChangedLists) {
     constexpr uint32_t kSeed = 91;
     std::mt19937 rng(kSeed);
@@ -562,6 +563,11 @@ TEST(RsShortened, OneStateDecodesBlockAfterBlockWithRepeatedAndChangedLists) {
                 d.errors.push_back(q);
             }
             expectCorrected(rs, d, word);
+            // Erasures alone, the case of lost packets, where the per-list work is reused.
+            Damage lost{word, erasures, {}};
+            for (const int32_t q : erasures) lost.block[q] = static_cast<int32_t>(rng() & 0xFF);
+            expectCorrected(rs, lost, word);
+            expectCorrected(rs, lost, word);
         }
     }
 }
