@@ -289,6 +289,13 @@ void setUpRs(ReceiverState& s) {
     codec::RSGENPOLY(s.rs);
 }
 
+// Positions 1..254 of lane j's codeword: from the slots below end, the fill byte from end up.
+void loadLane(ReceiverState& s, int j, int end) {
+    const int sent = std::clamp(end, 1, codec::kRsN);
+    for (int q = 1; q < sent; ++q) s.rs.received[q] = s.blockSlots[q][j];
+    std::fill(s.rs.received.begin() + sent, s.rs.received.end(), encoder::kFillByte);
+}
+
 // The 39 corrected codewords' data bytes (lanes 1..39 of the slots; lane 0, byte 0 of every
 // packet, carries no codeword) as the literal steps rebuild them: position 0 from the slot-255
 // bytes (a header's), positions 1..254 - f from slots 1..254 - f, the rest 0xFF, and as
@@ -307,9 +314,7 @@ std::vector<uint8_t> literalPayload(ReceiverState& s) {
     codec::RsState& rs = s.rs;
     for (int j = 1; j < kLanes; ++j) {
         rs.received[0] = s.blockSlots[kHeaderSlot][j - 1];
-        for (int q = 1; q < codec::kRsN; ++q) {
-            rs.received[q] = q <= lastSent ? s.blockSlots[q][j] : encoder::kFillByte;
-        }
+        loadLane(s, j, lastSent + 1);
         codec::RSDECODE(rs, erasures);
         for (int q = firstKept; q <= lastKept; ++q) {
             payload.push_back(static_cast<uint8_t>(rs.received[q]));
@@ -342,9 +347,7 @@ std::vector<uint8_t> mendedPayload(ReceiverState& s) {
     for (int j = 1; j < kLanes; ++j) {
         const bool zeroKnown = j >= 2 && last != nullptr;
         rs.received[0] = zeroKnown ? (*last)[j - 1] : 0;
-        for (int q = 1; q < codec::kRsN; ++q) {
-            rs.received[q] = q < n ? s.blockSlots[q][j] : encoder::kFillByte;
-        }
+        loadLane(s, j, n);
         codec::RSDECODE(rs, zeroKnown ? missing : std::span<const int32_t>(withZero));
         if (rs.count == codec::kRsFailed && !zeroKnown) {
             // An erased symbol costs one parity symbol and a wrong guess two, so the erasure is
