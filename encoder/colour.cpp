@@ -127,13 +127,21 @@ constexpr int64_t kSmallSample = int64_t{1} << 20;
 
 bool allSmall(std::span<const int32_t> samples) {
     const int32_t* v = samples.data();
-    int32_t low = 0;
-    int32_t high = 0;
-    for (size_t i = 0; i < samples.size(); ++i) {
-        low = v[i] < low ? v[i] : low;
-        high = v[i] > high ? v[i] : high;
+    const size_t count = samples.size();
+    const __m128i low = _mm_set1_epi32(static_cast<int32_t>(-kSmallSample));
+    const __m128i high = _mm_set1_epi32(static_cast<int32_t>(kSmallSample));
+    __m128i outside = _mm_setzero_si128();
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
+        outside =
+            _mm_or_si128(outside, _mm_or_si128(_mm_cmpgt_epi32(low, x), _mm_cmpgt_epi32(x, high)));
     }
-    return low >= -kSmallSample && high <= kSmallSample;
+    if (_mm_movemask_epi8(outside) != 0) return false;
+    for (; i < count; ++i) {
+        if (v[i] < -kSmallSample || v[i] > kSmallSample) return false;
+    }
+    return true;
 }
 
 // pixelOf for luma and doubled chroma within kSmallSample. 1.4f * crDoubled / 2 is a tie only for
