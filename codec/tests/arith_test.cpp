@@ -372,10 +372,31 @@ TEST(ArithStream, CodeValueOutsideTheModelStops) {
 TEST(ArithStream, TruncatedStreamsStayInBounds) {
     const Bytes src = coefficientBytes(91, 2000);
     const Bytes coded = encode(src);
+    // prefixBytes[j / 8]: the length of a whole stream for the first j source bytes. A cut that
+    // keeps that much and the code value's 4 bytes of look-ahead still carries those j bytes.
+    std::vector<size_t> prefixBytes;
+    for (size_t j = 0; j <= src.size(); j += 8) {
+        prefixBytes.push_back(encode(Bytes(src.begin(), src.begin() + j)).size());
+    }
+    const size_t cap = src.size() + 1;
     for (size_t cut = 0; cut < coded.size(); ++cut) {
         SCOPED_TRACE("cut at " + std::to_string(cut));
-        guardedCall(std::span(coded).first(cut), src.size() + 1, kArithDecode);
+        Bytes out;
+        const int32_t n = guardedCall(std::span(coded).first(cut), cap, kArithDecode, &out);
+        ASSERT_GE(n, 0);
+        ASSERT_LE(n, static_cast<int32_t>(cap));
+        const size_t agreed = static_cast<size_t>(
+            std::mismatch(src.begin(), src.end(), out.begin(), out.begin() + n).first -
+            src.begin());
+        size_t carried = 0;
+        while (carried / 8 + 1 < prefixBytes.size() && prefixBytes[carried / 8 + 1] + 4 <= cut) {
+            carried += 8;
+        }
+        EXPECT_GE(agreed, carried);
     }
+    Bytes whole;
+    EXPECT_EQ(guardedCall(coded, cap, kArithDecode, &whole), static_cast<int32_t>(src.size()));
+    EXPECT_TRUE(std::equal(src.begin(), src.end(), whole.begin()));
 }
 
 TEST(ArithStream, CorruptStreamsStayInBounds) {

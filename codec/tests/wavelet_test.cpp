@@ -857,14 +857,41 @@ TEST(WaveletContract, D4ShortLinesTerminateAndStayInside) {
 }
 
 TEST(WaveletContract, D4OddLengthStepsStayInside) {
+    // Sentinels past L show a step that reaches beyond its length without a sanitizer; a
+    // constant line stays finite and keeps its sentinels through every step.
+    constexpr double kSentinel = -12345.0;
+    constexpr int kTail = 5;
     for (int L : {3, 5, 7, 19}) {
-        Doubles line(L, 1.0);
-        D4LIFT(line, L);
-        D4UNLIFT(line, L);
-        D4SPLIT(line, L);
-        D4MERGE(line, L);
-        D4FORWARD(line, L, 0, 64);
-        D4INVERSE(line, L, 0, 64);
+        SCOPED_TRACE("L = " + std::to_string(L));
+        Doubles line(L + kTail, kSentinel);
+        std::fill_n(line.begin(), L, 1.0);
+        const auto tailIntact = [&](const char* step) {
+            for (int i = L; i < L + kTail; ++i) {
+                if (line[i] != kSentinel) {
+                    ADD_FAILURE() << step << " wrote line[" << i << "] = " << line[i];
+                    return;
+                }
+            }
+            for (int i = 0; i < L; ++i) {
+                if (!std::isfinite(line[i])) {
+                    ADD_FAILURE() << step << " left line[" << i << "] = " << line[i];
+                    return;
+                }
+            }
+        };
+        const std::span<double> head(line.data(), static_cast<size_t>(L));
+        D4LIFT(head, L);
+        tailIntact("D4LIFT");
+        D4UNLIFT(head, L);
+        tailIntact("D4UNLIFT");
+        D4SPLIT(head, L);
+        tailIntact("D4SPLIT");
+        D4MERGE(head, L);
+        tailIntact("D4MERGE");
+        D4FORWARD(head, L, 0, 64);
+        tailIntact("D4FORWARD");
+        D4INVERSE(head, L, 0, 64);
+        tailIntact("D4INVERSE");
     }
 }
 
