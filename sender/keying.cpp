@@ -69,16 +69,19 @@ bool SerialKeying::open(const std::string& device) {
     close();
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(QString::fromStdString(device));
+    // Hardware flow control would drive RTS itself; set before the open so the open applies it
+    // and nothing stands between the open and dropping the lines.
+    static_cast<void>(port->setFlowControl(QSerialPort::NoFlowControl));
     // Write-only: nothing is ever read, so nothing piles up in a read buffer.
     if (!port->open(QIODevice::WriteOnly)) {
         lastError_ = port->errorString().toStdString();
         return false;
     }
-    // Hardware flow control would drive RTS itself.
-    static_cast<void>(port->setFlowControl(QSerialPort::NoFlowControl));
-    hangUpOnClose(*port);
+    // The driver raised DTR and RTS as the port opened, which may key the transmitter: drop
+    // them before anything else.
     port_ = std::move(port);
     setLines(kUnkeyedLines);
+    hangUpOnClose(*port_);
     lastError_.clear();
     return true;
 }
