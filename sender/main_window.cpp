@@ -22,6 +22,7 @@
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTabBar>
+#include <algorithm>
 
 #include "sender/about_help.h"
 #include "sender/choice_dialog.h"
@@ -108,6 +109,10 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     buildMenus();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
+    // The send timer's period is the frame's air time and a margin: a coarse timer may fire up
+    // to 5 % early, handing the modulator the next frame while the last is still on the air.
+    sendTimer_.setTimerType(Qt::PreciseTimer);
+    progressTimer_.setTimerType(Qt::PreciseTimer);
     connect(&sendTimer_, &QTimer::timeout, this, &MainWindow::sendTimerFired);
     connect(&progressTimer_, &QTimer::timeout, this, &MainWindow::progressTimerFired);
     connect(&link_, &ModulatorLink::openFailed, this,
@@ -179,7 +184,7 @@ void MainWindow::buildControls(QWidget* client) {
 
     aspect_ = place(new QCheckBox(QStringLiteral("Preserve still picture aspect ratio"), client),
                     "ctl1107", QRect(20, 330, 170, 20));
-    aspect_->setChecked(true);
+    aspect_->setChecked(settings_.aspect == Aspect::Preserve);
     QFont narrower = aspect_->font();  // the longest text of all in 170 pixels
     narrower.setPixelSize(10);
     aspect_->setFont(narrower);
@@ -351,7 +356,9 @@ void MainWindow::applyEncode(const encoder::EncodeResult& result, int mode) {
         return;
     }
     if (result.error != encoder::EncodeError::None) return;
-    status_->setText(QString::fromStdString(result.status));
+    const QString status = QString::fromStdString(result.status);
+    status_->setFont(fontToFit(status_->parentWidget()->font(), status, status_->width()));
+    status_->setText(status);
     applyTimers(plan);
     if (plan.sendFrame) link_.sendFrame(result.frame);
     placeCodewordBars(result.r, 2 * result.t);
@@ -363,9 +370,12 @@ void MainWindow::applyEncode(const encoder::EncodeResult& result, int mode) {
 }
 
 void MainWindow::applyTimers(const TimerPlan& plan) {
-    if (plan.sendTimerMs > 0) sendTimer_.start(plan.sendTimerMs);
-    if (plan.progressTimerMs > 0) progressTimer_.start(plan.progressTimerMs);
-    if (plan.movieTimerMs > 0) moviePage_->restartFrameTimer(plan.movieTimerMs);
+    const auto paced = [this](int ms) {
+        return std::max(1, static_cast<int>(ms / options_.airSpeed));
+    };
+    if (plan.sendTimerMs > 0) sendTimer_.start(paced(plan.sendTimerMs));
+    if (plan.progressTimerMs > 0) progressTimer_.start(paced(plan.progressTimerMs));
+    if (plan.movieTimerMs > 0) moviePage_->restartFrameTimer(paced(plan.movieTimerMs));
     if (plan.clearProgress) progress_->clear();
 }
 

@@ -53,8 +53,11 @@ struct MainWindowOptions {
     bool openLink = true;            // false: no link at all (tests, screenshots)
     std::unique_ptr<Keying> keying;  // default: a real serial port
     std::string captureDevice = media::kDefaultCaptureDevice;  // empty: no webcam
-    MessageHandler message;                                    // default: a message box
-    ChoiceHandler choice;                                      // default: askChoice
+    // The air's pace, multiplied: every timer period is divided by it (1: 250 bytes per second;
+    // 20 with tonebox --speed 20 runs demonstrations and tests twenty times faster). > 0.
+    double airSpeed = 1.0;
+    MessageHandler message;  // default: a message box
+    ChoiceHandler choice;    // default: askChoice
 };
 
 class MainWindow : public QMainWindow {

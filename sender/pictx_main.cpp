@@ -7,6 +7,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -46,6 +47,8 @@ constexpr std::string_view kUsage =
     "  --camera DEVICE     capture device of the Webcam page (/dev/video0); \"none\"\n"
     "                      for none, \"lavfi:testsrc\" for FFmpeg's test picture\n"
     "  --transmit          turn the transmit switch on at start\n"
+    "  --speed X           send X times faster than the air's 250 bytes per second\n"
+    "                      (1); for demonstrations with tonebox --speed X\n"
     "  --screenshot DIR    for the documentation: save the window with each source\n"
     "                      tab as pictx-still.png, pictx-movie.png and\n"
     "                      pictx-webcam.png in DIR, then end; no link is opened, the\n"
@@ -64,6 +67,7 @@ struct Arguments {
     std::optional<std::string> movie;
     std::optional<std::string> camera;
     bool transmit = false;
+    double speed = 1.0;
     std::optional<std::string> screenshotDir;
     std::string error;
 };
@@ -107,6 +111,16 @@ Arguments parseArguments(const std::vector<std::string_view>& args) {
                     a.toneboxPort = *port;
                 } else {
                     a.error = "--tonebox-port must be a port number 1..65535, not '" + *v + "'";
+                }
+            }
+        } else if (arg == "--speed") {
+            if (const auto v = value()) {
+                char* end = nullptr;
+                const double speed = std::strtod(v->c_str(), &end);
+                if (v->empty() || *end != '\0' || !(speed >= 0.01 && speed <= 10000.0)) {
+                    a.error = "--speed must be a number from 0.01 to 10000, not '" + *v + "'";
+                } else {
+                    a.speed = speed;
                 }
             }
         } else if (arg == "--picture") {
@@ -166,6 +180,7 @@ int main(int argc, char** argv) {
     options.link.port = static_cast<quint16>(a.toneboxPort);
     options.link.extraArguments = {QStringLiteral("--port"), QString::number(a.toneboxPort)};
     options.startModulator = !a.noTonebox;
+    options.airSpeed = a.speed;
     options.openLink = !a.screenshotDir;
     std::string camera =
         a.camera.value_or(a.screenshotDir ? kScreenshotCamera : media::kDefaultCaptureDevice);

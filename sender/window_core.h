@@ -29,7 +29,7 @@ enum class SourceTab { Still = 0, Movie = 1, Webcam = 2 };
 // Everything the window's controls set. Each field starts at the window's start-up value.
 struct WindowSettings {
     encoder::EncoderSettings encoder;     // read by every ENCODEFRAME run
-    Aspect aspect = Aspect::Stretch;      // the check box starts checked, with stretch
+    Aspect aspect = Aspect::Stretch;      // the check box is ticked for Preserve
     float movieRate = kDefaultMovieRate;  // seconds per movie frame, free-running
     bool movieSynced = false;             // "Sync frames with sender"
     SourceTab tab = SourceTab::Still;

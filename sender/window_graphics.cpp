@@ -1,5 +1,6 @@
 #include "sender/window_graphics.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 #include <QStyleOptionTab>
 
@@ -91,6 +92,22 @@ void TabFrame::paintEvent(QPaintEvent*) {
     option.rect = rect().adjusted(0, kTabHeight - 1, 0, 0);
     option.shape = QTabBar::RoundedNorth;
     style()->drawPrimitive(QStyle::PE_FrameTabWidget, &option, &painter, this);
+}
+
+QFont fontToFit(const QFont& font, const QString& text, int width) {
+    constexpr int kSmallestPx = 7;
+    QFont fitted = font;
+    const auto fits = [&] { return QFontMetrics(fitted).horizontalAdvance(text) <= width; };
+    if (fits()) return fitted;
+    if (fitted.stretch() > QFont::Condensed) {
+        fitted.setStretch(QFont::Condensed);
+        if (fits()) return fitted;
+    }
+    for (int px = fitted.pixelSize() - 1; px >= kSmallestPx && px > 0; --px) {
+        fitted.setPixelSize(px);
+        if (fits()) return fitted;
+    }
+    return fitted;
 }
 
 }  // namespace sender

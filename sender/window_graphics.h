@@ -3,6 +3,7 @@
 // The window's own drawings: the preview of the decoded frame, the progress line, and the
 // source tabs with the selected one in blue.
 
+#include <QFont>
 #include <QImage>
 #include <QTabBar>
 #include <QWidget>
@@ -50,6 +51,11 @@ protected:
 private:
     int end_ = 0;
 };
+
+// The font in which text fits width pixels: font itself when it fits, else the same face
+// condensed, then a pixel smaller at a time (down to 7 pixels). The status line needs it: at
+// 256 x 256 with the CDF 9/7 wavelet its text is wider than its 330 pixels.
+[[nodiscard]] QFont fontToFit(const QFont& font, const QString& text, int width);
 
 // The tab control's tabs, drawn by the window: the button face, and the text on one line,
 // centred, in blue on the selected tab.

@@ -181,6 +181,8 @@ int runSend(const std::vector<std::string_view>& args) {
     encoder::EncoderState encoderState;
     QTimer sendTimer;
     sendTimer.setSingleShot(true);
+    // Never early: the period is the frame's air time and a 200 ms margin.
+    sendTimer.setTimerType(Qt::PreciseTimer);
     int sent = 0;
     int status = kExitOk;
     bool finishing = false;

@@ -5,6 +5,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
+#include <QEventLoop>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+#include <chrono>
 
 #include "media/tests/test_movies.h"
 #include "sender/rs_bar.h"
@@ -201,7 +204,8 @@ TEST_F(WindowFixture, ControlsSitAtTheirPlacesWithTheirTexts) {
 TEST_F(WindowFixture, ControlsStartAtTheirDefaults) {
     EXPECT_TRUE(find<QRadioButton>("ctl1401")->isChecked());
     EXPECT_TRUE(find<QRadioButton>("ctl1102")->isChecked());
-    EXPECT_TRUE(find<QCheckBox>("ctl1107")->isChecked());
+    // Unticked: the picture is stretched, and the box says so.
+    EXPECT_FALSE(find<QCheckBox>("ctl1107")->isChecked());
     EXPECT_FALSE(find<QPushButton>("ctl1002")->isChecked());
     EXPECT_TRUE(find<QPushButton>("ctl1002")->isCheckable());
     auto* q = find<QSlider>("ctl1103");
@@ -393,6 +397,29 @@ TEST_F(WindowFixture, EncodeRebuildsTheCodewordBarsAndShowsTheStatus) {
               rsBarDragPosition(bar->height() / 2, bar->height(), bar->range()));
 }
 
+TEST_F(WindowFixture, StatusLineFitsAtEveryFrameSizeAndWavelet) {
+    ASSERT_EQ(window->loadStill(writePicture("grey.png", 64, 64, Qt::gray)), QString());
+    auto* status = find<QLabel>("ctl1500");
+    for (const char* size : {"ctl1400", "ctl1401", "ctl1402", "ctl1403", "ctl1404"}) {
+        for (const char* wavelet : {"ctl1100", "ctl1101", "ctl1102"}) {
+            QTest::mouseClick(find<QRadioButton>(size), Qt::LeftButton);
+            QTest::mouseClick(find<QRadioButton>(wavelet), Qt::LeftButton);
+            ASSERT_TRUE(status->text().endsWith(" seconds/frame"))
+                << size << " " << wavelet << ": " << status->text().toStdString();
+            EXPECT_LE(status->fontMetrics().horizontalAdvance(status->text()),
+                      status->contentsRect().width())
+                << status->text().toStdString();
+        }
+    }
+    // The longest line a frame can give, with three digits of seconds.
+    const QString longest = "256x256 pixels,  CDF97 subband compression,  999.9 seconds/frame";
+    EXPECT_LE(QFontMetrics(fontToFit(status->font(), longest, 330)).horizontalAdvance(longest),
+              330);
+    // A short line keeps the window's font.
+    const QFont base = window->centralWidget()->font();
+    EXPECT_EQ(fontToFit(base, "48x48 pixels", 330), base);
+}
+
 TEST_F(WindowFixture, OversizeFrameShowsTheCheckLinesAndRetriesEverySecond) {
     // Noise at 256 x 256 with no threshold and the finest step cannot fit a frame.
     QImage noise(256, 256, QImage::Format_RGB32);
@@ -448,6 +475,57 @@ TEST_F(WindowFixture, TimedSendsReArmTheTimersWithTheFramePeriod) {
     EXPECT_EQ(progress->end(), 200 * 363 / period);
     window->sendTimerFired();
     EXPECT_EQ(progress->end(), 0);
+}
+
+// The real send timer through the event loop: no send may come before its period is over,
+// since the modulator would get the next frame while the last is still on the air. Only lateness
+// is allowed. Twenty times the air's pace keeps the test short.
+TEST(WindowPacing, TimedSendsNeverComeEarly) {
+    Messages messages;
+    std::vector<KeyLines> lines;
+    MainWindowOptions options = quietOptions(&messages, &lines);
+    options.airSpeed = 20;
+    MainWindow window(std::move(options));
+    window.show();
+    EXPECT_EQ(window.sendTimer().timerType(), Qt::PreciseTimer);
+    EXPECT_EQ(window.progressTimer().timerType(), Qt::PreciseTimer);
+    EXPECT_EQ(window.moviePage()->frameTimer().timerType(), Qt::PreciseTimer);
+
+    // Each firing is stamped before the window's slot runs, so the slot's restart of the timer
+    // comes after the stamp and the next firing may not come sooner than the period after it.
+    using Clock = std::chrono::steady_clock;
+    std::vector<Clock::time_point> fired;
+    std::vector<int> periods;  // the period each send armed, ms
+    QTimer& timer = window.sendTimer();
+    QObject::disconnect(&timer, &QTimer::timeout, &window, &MainWindow::sendTimerFired);
+    QEventLoop loop;
+    constexpr int kSends = 6;
+    QObject::connect(&timer, &QTimer::timeout, &window, [&] {
+        fired.push_back(Clock::now());
+        window.sendTimerFired();
+        periods.push_back(timer.interval());
+        if (static_cast<int>(fired.size()) == kSends) loop.quit();
+    });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
+    guard.start(20000);
+    const Clock::time_point started = Clock::now();
+    window.start();
+    EXPECT_EQ(timer.interval(), 4000 / 20);
+    loop.exec();
+    ASSERT_EQ(fired.size(), static_cast<size_t>(kSends)) << "the guard ran out";
+    ASSERT_EQ(window.lastEncode().error, encoder::EncodeError::None);
+    const auto ms = [](Clock::duration d) {
+        return std::chrono::duration<double, std::milli>(d).count();
+    };
+    EXPECT_GE(ms(fired[0] - started), 200.0);
+    for (int i = 1; i < kSends; ++i) {
+        EXPECT_GE(ms(fired[i] - fired[i - 1]), periods[i - 1])
+            << "send " << i << " came early; armed with " << periods[i - 1] << " ms";
+    }
+    // The armed period is the frame's at twenty times the pace.
+    EXPECT_GT(periods.back(), 200 / 20);
 }
 
 TEST_F(WindowFixture, FrameRateMenuAndSyncMode) {
@@ -546,10 +624,14 @@ TEST_F(WindowFixture, AspectBoxFitsAWidePicture) {
     drop({writePicture("wide.png", 1000, 10, Qt::green)});
     EXPECT_EQ(window->stillPage()->area().pixel(128, 0), qRgb(0, 255, 0));  // stretched
     QTest::mouseClick(find<QCheckBox>("ctl1107"), Qt::LeftButton);
-    EXPECT_FALSE(find<QCheckBox>("ctl1107")->isChecked());
+    EXPECT_TRUE(find<QCheckBox>("ctl1107")->isChecked());  // ticked: the aspect is preserved
+    EXPECT_EQ(window->settings().aspect, Aspect::Preserve);
     const QImage area = window->stillPage()->area();
     EXPECT_EQ(area.pixel(128, 0), qRgb(240, 240, 240));  // grey above the 256 x 3 strip
     EXPECT_EQ(area.pixel(128, 127), qRgb(0, 255, 0));
+    QTest::mouseClick(find<QCheckBox>("ctl1107"), Qt::LeftButton);
+    EXPECT_FALSE(find<QCheckBox>("ctl1107")->isChecked());
+    EXPECT_EQ(window->stillPage()->area().pixel(128, 0), qRgb(0, 255, 0));
 }
 
 // ---- movie page in the window ----
