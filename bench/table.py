@@ -28,6 +28,12 @@ def human_rate(bytes_per_second):
     return f"{bytes_per_second / 1e6:10.1f} MB/s"
 
 
+def human_items(items_per_second):
+    if items_per_second is None:
+        return ""
+    return f"{items_per_second / 1e6:6.2f} M items/s"
+
+
 SCALE = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}
 
 # (what, our operation, peer operation, goal): ratio = peer time / our time.
@@ -111,7 +117,7 @@ def main(paths):
     for name, b in medians.items():
         unit = b.get("time_unit", "ns")
         print(f"{name:<{width}}  {b['real_time']:11.1f} {unit:<2}  "
-              f"{human_rate(b.get('bytes_per_second'))}")
+              f"{human_rate(b.get('bytes_per_second')) or human_items(b.get('items_per_second'))}")
     print()
     print("ratio = reference time / our time (above 1: ours is faster)")
     for what, ours, ref in RATIOS:
