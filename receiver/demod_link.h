@@ -46,12 +46,14 @@ inline constexpr int kDemodListenBacklog = 5;  // connections the system queues 
 // A pause this long after a unit ends the frame on the air: the receiver's finishFrame time.
 inline constexpr int kDemodIdleMs = 2000;
 // A partial unit pending this long without another byte is the tail of a write that was not
-// whole units: it is dropped and the next read starts a unit. A unit takes 164 ms on the air
-// (41 bytes at 250 B/s), so a demodulator that keeps up writes a whole unit every 164 ms or so,
-// and TCP hands over the rest of a unit it split at once on loopback; on a network one lost
-// segment holds the rest back for a retransmission timeout (200 ms at least on Linux) and a
-// round trip. 500 ms, three units' air time, waits both out with margin, and is still well
-// inside the 2 s (kDemodIdleMs) that end a frame, so a frame after a pause starts on a unit.
+// whole units: it is dropped and the next read starts a unit. A demodulator that writes whole
+// units leaves a partial unit pending only while TCP delivers the rest of a write it split: at
+// once on loopback; on a network one lost segment holds the rest back for a retransmission
+// timeout (200 ms at least on Linux) and a round trip. The receiver's own stalls do not count
+// (the wait runs on its event loop; see realignAfterPause). 500 ms, about three units' air time
+// (a unit takes 164 ms: 41 bytes at 250 B/s), waits that out with margin. Shorter risks cutting
+// a unit still on its way; longer only delays the realignment, which already comes well inside
+// the 2 s (kDemodIdleMs) that end a frame, so the frame after a pause starts on a unit.
 inline constexpr int kDemodRealignMs = 500;
 
 // Why bytes of a partial unit were dropped.
