@@ -25,11 +25,34 @@ QString listenFailureText(QAbstractSocket::SocketError error, const QString& rea
     return text;
 }
 
+QString unitDropText(UnitDrop reason, int bytes, int realignMs, uint64_t droppedInAll,
+                     uint64_t realignments) {
+    const auto count = [](uint64_t n, const char* one, const char* many) {
+        return QString::number(n) + QLatin1Char(' ') + QLatin1String(n == 1 ? one : many);
+    };
+    const QString dropped = count(static_cast<uint64_t>(bytes), "byte", "bytes");
+    const QString totals = count(droppedInAll, "byte", "bytes") + QStringLiteral(" dropped, ") +
+                           count(realignments, "realignment", "realignments") +
+                           QStringLiteral(" so far");
+    if (reason == UnitDrop::Pause) {
+        return QStringLiteral(
+                   "no data for %1 ms inside a unit: dropped its %2, the next read "
+                   "starts a unit (%3)")
+            .arg(realignMs)
+            .arg(dropped, totals);
+    }
+    return QStringLiteral("the connection ended inside a unit: dropped its %1 (%2)")
+        .arg(dropped, totals);
+}
+
 DemodLink::DemodLink(QObject* parent) : QObject(parent) {
     server_.setListenBacklogSize(kDemodListenBacklog);
     connect(&server_, &QTcpServer::newConnection, this, &DemodLink::takeConnections);
     idle_.setSingleShot(true);
     connect(&idle_, &QTimer::timeout, this, &DemodLink::unitsPaused);
+    realign_.setSingleShot(true);
+    realign_.setInterval(kDemodRealignMs);
+    connect(&realign_, &QTimer::timeout, this, &DemodLink::realignAfterPause);
 }
 
 DemodLink::~DemodLink() { close(); }
@@ -37,6 +60,7 @@ DemodLink::~DemodLink() { close(); }
 ListenResult DemodLink::listen(const DemodLinkSettings& settings) {
     close();
     idle_.setInterval(settings.idleMs);
+    realign_.setInterval(settings.realignMs);
     ListenResult result;
     if (server_.listen(settings.address, settings.port)) {
         result.ok = true;
@@ -57,7 +81,10 @@ void DemodLink::takeConnections() {
     while (QTcpSocket* incoming = server_.nextPendingConnection()) {
         // The previous demodulator is done for; what it delivered in whole units still counts.
         readClient();
-        dropClient();
+        const size_t dropped = dropClient();
+        if (dropped > 0) {
+            Q_EMIT unitBytesDropped(static_cast<int>(dropped), UnitDrop::ConnectionEnd);
+        }
         if (!server_.isListening()) {  // a handler closed the link meanwhile
             incoming->close();
             incoming->deleteLater();
@@ -69,7 +96,10 @@ void DemodLink::takeConnections() {
         connect(incoming, &QTcpSocket::disconnected, this, [this, incoming] {
             if (incoming != client_) return;
             readClient();
-            dropClient();
+            const size_t dropped = dropClient();
+            if (dropped > 0) {
+                Q_EMIT unitBytesDropped(static_cast<int>(dropped), UnitDrop::ConnectionEnd);
+            }
             Q_EMIT clientDisconnected();
         });
         Q_EMIT clientConnected(incoming->peerAddress().toString() + QStringLiteral(":") +
@@ -80,26 +110,46 @@ void DemodLink::takeConnections() {
 void DemodLink::readClient() {
     if (client_ == nullptr) return;
     const QByteArray bytes = client_->readAll();
+    if (bytes.isEmpty()) return;
     const std::vector<encoder::Unit> units =
         cutter_.feed(std::span(reinterpret_cast<const uint8_t*>(bytes.constData()), bytes.size()));
     const uint64_t generation = clientGeneration_;
     if (!units.empty()) idle_.start();
+    // The quiet time that realigns counts from the last byte, and only while it matters.
+    if (cutter_.pendingBytes() > 0) {
+        realign_.start();
+    } else {
+        realign_.stop();
+    }
     for (const encoder::Unit& unit : units) {
         Q_EMIT unitReceived(unit);
         if (generation != clientGeneration_) return;  // a handler closed or replaced the client
     }
 }
 
-void DemodLink::dropClient() {
+void DemodLink::realignAfterPause() {
+    // The wait is measured on this loop, not between reads: a loop that was busy elsewhere (a
+    // slow disk, a stopped process) meets this timer and the bytes that reached the system
+    // meanwhile at once. Qt's event dispatchers hand over ready sockets before they fire due
+    // timers, so readClient has restarted the wait by now and the unit is not cut: the quiet
+    // was the receiver's (BytesThatCameWhileTheReceiverWasBusyAreNoPause holds Qt to that).
     if (client_ == nullptr) return;
+    const size_t dropped = cutter_.realign();
+    if (dropped > 0) Q_EMIT unitBytesDropped(static_cast<int>(dropped), UnitDrop::Pause);
+}
+
+size_t DemodLink::dropClient() {
+    if (client_ == nullptr) return 0;
     QTcpSocket* old = client_;
     client_ = nullptr;
     ++clientGeneration_;
-    cutter_.reset();
+    realign_.stop();
+    const size_t dropped = cutter_.reset();
     // Closing emits disconnected at once; this link has already let the connection go.
     old->disconnect(this);
     old->close();
     old->deleteLater();
+    return dropped;
 }
 
 }  // namespace receiver

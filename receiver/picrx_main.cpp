@@ -107,6 +107,14 @@ int main(int argc, char** argv) {
         }
         QObject::connect(&window.link(), &receiver::DemodLink::clientConnected,
                          [](const QString& peer) { say(QStringLiteral("demodulator ") + peer); });
+        // Bytes of a unit the stream left incomplete, dropped at a pause (the stream realigns)
+        // or with the connection: a demodulator that writes whole units never causes them.
+        QObject::connect(&window.link(), &receiver::DemodLink::unitBytesDropped,
+                         [&window](int bytes, receiver::UnitDrop reason) {
+                             const receiver::DemodLink& link = window.link();
+                             say(receiver::unitDropText(reason, bytes, link.realignMs(),
+                                                        link.bytesDropped(), link.realignments()));
+                         });
         // The recorder label once per change: the count while recording, and once the reason a
         // recording ended (a full disk), which the window shows in the same place.
         auto recorderSaid = std::make_shared<std::string>();

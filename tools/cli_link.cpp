@@ -144,6 +144,15 @@ int runReceive(const std::vector<std::string_view>& args) {
         std::printf("demodulator connected from %s\n", peer.toLocal8Bit().constData());
         std::fflush(stdout);
     });
+    // Bytes of a unit the demodulator left incomplete: rare, and the reason frames may be lost.
+    QObject::connect(&link, &receiver::DemodLink::unitBytesDropped,
+                     [&link](int bytes, receiver::UnitDrop reason) {
+                         const QString text =
+                             receiver::unitDropText(reason, bytes, link.realignMs(),
+                                                    link.bytesDropped(), link.realignments());
+                         std::printf("%s\n", text.toLocal8Bit().constData());
+                         std::fflush(stdout);
+                     });
     QTimer poll;
     quitOnInterrupt(poll);
     QCoreApplication::exec();

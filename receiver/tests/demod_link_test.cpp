@@ -2,11 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QTcpSocket>
+#include <chrono>
 #include <memory>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "encoder/encode_frame.h"
+#include "encoder/test_pictures.h"
 #include "encoder/tests/seeded_bytes.h"
+#include "receiver/receive_packet.h"
 #include "tools/tests/qt_wait.h"
 
 namespace receiver {
@@ -38,16 +45,20 @@ QByteArray bytesOf(const std::vector<Unit>& units) {
 struct Server {
     DemodLink link;
     std::vector<Unit> received;
+    std::vector<std::pair<int, UnitDrop>> drops;  // unitBytesDropped, in order
     int connects = 0;
     int disconnects = 0;
 
-    Server() {
+    explicit Server(int realignMs = kDemodRealignMs) {
         QObject::connect(&link, &DemodLink::unitReceived,
                          [this](const Unit& u) { received.push_back(u); });
         QObject::connect(&link, &DemodLink::clientConnected, [this] { ++connects; });
         QObject::connect(&link, &DemodLink::clientDisconnected, [this] { ++disconnects; });
+        QObject::connect(&link, &DemodLink::unitBytesDropped,
+                         [this](int bytes, UnitDrop why) { drops.emplace_back(bytes, why); });
         DemodLinkSettings settings;
         settings.port = 0;
+        settings.realignMs = realignMs;
         const ListenResult r = link.listen(settings);
         EXPECT_TRUE(r.ok) << r.message.toStdString();
         EXPECT_NE(link.port(), 0);
@@ -153,6 +164,7 @@ TEST(DemodLinkConnections, PartialUnitIsDroppedWhenItsConnectionCloses) {
         EXPECT_FALSE(server.link.hasClient());
     }
     EXPECT_EQ(server.link.bytesDropped(), 30u);
+    EXPECT_EQ(server.drops, (std::vector<std::pair<int, UnitDrop>>{{30, UnitDrop::ConnectionEnd}}));
     auto second = connectTo(server);
     writeAndSettle(server, *second, bytesOf({units[1], units[2]}), 2);
     expectSameUnits(server.received, {units[1], units[2]});
@@ -179,6 +191,7 @@ TEST(DemodLinkConnections, NewDemodulatorReplacesAndClosesTheOldOne) {
     // The old connection is closed by the receiver, not merely forgotten.
     ASSERT_TRUE(waitFor([&] { return first->state() == QAbstractSocket::UnconnectedState; }));
     EXPECT_EQ(server.link.bytesDropped(), 20u);
+    EXPECT_EQ(server.drops, (std::vector<std::pair<int, UnitDrop>>{{20, UnitDrop::ConnectionEnd}}));
     // The second connection's stream starts on a unit of its own, not after the 20 bytes.
     writeAndSettle(server, *second, bytesOf({units[2], units[3]}), 3);
     expectSameUnits(server.received, {units[0], units[2], units[3]});
@@ -236,6 +249,212 @@ TEST(DemodLinkConnections, PauseAfterTheLastUnitIsSignalledOnce) {
     EXPECT_EQ(unitsAtPause, 2u);
     spinFor(150);
     EXPECT_EQ(paused, 1);
+}
+
+// ---- realigning after a pause in the middle of a unit ----
+
+constexpr int kShortRealignMs = 100;  // the realignment wait in these tests, for speed
+
+// Frames of three different 64 x 64 pictures and the previews a receiver must show for them.
+struct Frames {
+    std::vector<QByteArray> strings;
+    std::vector<encoder::Picture> previews;
+};
+
+Frames encodeThreeFrames() {
+    encoder::EncoderSettings settings;
+    settings.frameSize = 64;
+    settings.callsign = "TEST ";
+    settings.transmit = true;  // each frame counted, so the receiver tells them apart
+    encoder::EncoderState state;
+    Frames frames;
+    for (const encoder::SourcePicture& source :
+         {encoder::testCard(), encoder::zonePlate(), encoder::gradient()}) {
+        const encoder::EncodeResult r =
+            encoder::ENCODEFRAME(settings, source, state, encoder::kEncodeSend);
+        EXPECT_EQ(r.error, encoder::EncodeError::None);
+        frames.strings.push_back(QByteArray(reinterpret_cast<const char*>(r.frame.data()),
+                                            static_cast<qsizetype>(r.frame.size())));
+        frames.previews.push_back(r.preview);
+    }
+    return frames;
+}
+
+// A demodulator writes one unit with a stray byte after it (42 bytes) or one cut short (40),
+// falls quiet, then writes three whole frames: the receiver decodes all three. Counting from the
+// start of the connection alone, every unit after the odd write was shifted and none decoded.
+TEST(DemodLinkRealignment, OddWriteThenAPauseThenWholeFramesDecode) {
+    const Frames frames = encodeThreeFrames();
+    for (const int odd : {42, 40}) {
+        SCOPED_TRACE(testing::Message() << "odd write of " << odd << " bytes");
+        Server server(kShortRealignMs);
+        receiver::ReceiverState state;
+        std::vector<encoder::Picture> pictures;
+        QObject::connect(&server.link, &DemodLink::unitReceived, [&](const Unit& unit) {
+            receiver::ReceiveUpdate up = receiver::RECEIVEPACKET(state, unit);
+            if (up.picture) pictures.push_back(std::move(up.picture->picture));
+        });
+        auto socket = connectTo(server);
+        QByteArray write = frames.strings[0].first(kUnitBytes);  // a header block
+        write.resize(odd, '\x00');
+        socket->write(write);
+        socket->flush();
+        spinFor(3 * kShortRealignMs);
+        for (const QByteArray& frame : frames.strings) {
+            for (qsizetype at = 0; at < frame.size(); at += kUnitBytes) {
+                socket->write(frame.sliced(at, kUnitBytes));
+            }
+        }
+        socket->flush();
+        ASSERT_TRUE(waitFor([&] { return pictures.size() == frames.previews.size(); }))
+            << pictures.size() << " of 3 frames decoded";
+        for (size_t i = 0; i < pictures.size(); ++i) {
+            EXPECT_EQ(pictures[i].pixels, frames.previews[i].pixels) << "frame " << i + 1;
+        }
+        EXPECT_EQ(server.drops,
+                  (std::vector<std::pair<int, UnitDrop>>{{odd % kUnitBytes, UnitDrop::Pause}}));
+        EXPECT_EQ(server.link.realignments(), 1u);
+        EXPECT_EQ(server.link.bytesDroppedAtPause(), static_cast<uint64_t>(odd % kUnitBytes));
+    }
+}
+
+// The real timer: a partial unit stays pending while the stream is quiet for less than the
+// wait, and is dropped once, soon after the wait; whole units leave nothing to drop.
+TEST(DemodLinkRealignment, PartialUnitIsDroppedAfterTheWaitAndNotBefore) {
+    const int realignMs = 300;
+    Server server(realignMs);
+    auto socket = connectTo(server);
+    const std::vector<Unit> units = seededUnits(301, 2);
+    writeAndSettle(server, *socket, bytesOf({units[0]}), 1);
+    spinFor(2 * realignMs);
+    EXPECT_TRUE(server.drops.empty()) << "a pause after whole units drops nothing";
+
+    QElapsedTimer quiet;
+    socket->write(bytesOf({units[1]}).first(25));
+    socket->flush();
+    quiet.start();
+    ASSERT_TRUE(waitFor([&] { return server.link.pendingBytes() == 25; }));
+    spinFor(realignMs / 3);
+    EXPECT_TRUE(server.drops.empty()) << "dropped after " << quiet.elapsed() << " ms";
+    ASSERT_TRUE(waitFor([&] { return !server.drops.empty(); }));
+    // Qt's coarse timers may fire up to 5 % early.
+    EXPECT_GE(quiet.elapsed(), realignMs * 95 / 100);
+    EXPECT_EQ(server.drops[0], std::make_pair(25, UnitDrop::Pause));
+    EXPECT_EQ(server.link.pendingBytes(), 0u);
+    spinFor(2 * realignMs);
+    EXPECT_EQ(server.drops.size(), 1u);
+}
+
+// Garbage between whole units, then a pause: every whole unit after the pause arrives intact,
+// and garbage that happens to fill whole units is passed on (the receiver's checks judge it).
+TEST(DemodLinkRealignment, GarbageThenAPauseThenWholeUnitsArriveIntact) {
+    Server server(kShortRealignMs);
+    auto socket = connectTo(server);
+    std::vector<Unit> want;
+    uint64_t seed = 400;
+    for (const size_t length : {1u, 20u, 40u, 41u, 42u, 81u, 82u}) {
+        SCOPED_TRACE(testing::Message() << length << " bytes of garbage");
+        const std::vector<Unit> before = seededUnits(++seed, 2);
+        const std::vector<Unit> after = seededUnits(++seed, 2);
+        const std::vector<uint8_t> garbage = encoder::testing_support::seededBytes(seed, length);
+        const size_t dropsBefore = server.drops.size();
+        socket->write(bytesOf(before));
+        socket->write(reinterpret_cast<const char*>(garbage.data()),
+                      static_cast<qsizetype>(length));
+        socket->flush();
+        want.insert(want.end(), before.begin(), before.end());
+        for (size_t at = 0; at + kUnitBytes <= length; at += kUnitBytes) {
+            Unit u;
+            std::copy_n(garbage.begin() + static_cast<std::ptrdiff_t>(at), kUnitBytes, u.begin());
+            want.push_back(u);
+        }
+        const bool partial = length % kUnitBytes != 0;
+        ASSERT_TRUE(waitFor([&] {
+            return server.received.size() == want.size() &&
+                   server.drops.size() == dropsBefore + (partial ? 1 : 0);
+        }));
+        if (partial) {
+            EXPECT_EQ(server.drops.back(),
+                      std::make_pair(static_cast<int>(length % kUnitBytes), UnitDrop::Pause));
+        }
+        writeAndSettle(server, *socket, bytesOf(after), want.size() + after.size());
+        want.insert(want.end(), after.begin(), after.end());
+        expectSameUnits(server.received, want);
+    }
+}
+
+// Without a pause the count rules: the units after an odd write come out shifted until the
+// stream is next quiet; from then on they arrive intact.
+TEST(DemodLinkRealignment, OddWriteWithoutAPauseShiftsUnitsUntilTheNextPause) {
+    Server server(kShortRealignMs);
+    auto socket = connectTo(server);
+    const std::vector<Unit> first = seededUnits(501, 1);
+    const std::vector<Unit> during = seededUnits(502, 3);
+    const std::vector<Unit> after = seededUnits(503, 3);
+    const QByteArray odd = bytesOf(first) + QByteArray(1, '\x00');  // 42 bytes
+    socket->write(odd + bytesOf(during));  // no pause between: one read or several
+    socket->flush();
+    ASSERT_TRUE(waitFor([&] { return server.received.size() == 1 + during.size(); }));
+    EXPECT_EQ(server.received[0], first[0]);
+    for (size_t i = 1; i < server.received.size(); ++i) {
+        EXPECT_EQ(std::count(during.begin(), during.end(), server.received[i]), 0)
+            << "unit " << i << " arrived whole though the stream is shifted";
+    }
+    ASSERT_TRUE(waitFor([&] { return !server.drops.empty(); }));
+    EXPECT_EQ(server.drops[0], std::make_pair(1, UnitDrop::Pause));  // the shifted tail
+    writeAndSettle(server, *socket, bytesOf(after), 1 + during.size() + after.size());
+    expectSameUnits(std::vector<Unit>(server.received.end() - 3, server.received.end()), after);
+}
+
+// A unit that TCP (or a demodulator) delivers in pieces is not cut, however long the whole unit
+// takes, as long as no gap between pieces reaches the wait: the wait counts from the last byte.
+TEST(DemodLinkRealignment, UnitInPiecesWithShortGapsIsNotCut) {
+    const int realignMs = 250;
+    Server server(realignMs);
+    auto socket = connectTo(server);
+    const std::vector<Unit> units = seededUnits(601, 2);
+    const QByteArray unit = bytesOf({units[0]});
+    QElapsedTimer whole;
+    whole.start();
+    for (qsizetype at = 0; at < unit.size(); at += 9) {
+        writeAndSettle(server, *socket, unit.sliced(at, std::min<qsizetype>(9, unit.size() - at)),
+                       at + 9 >= unit.size() ? 1 : 0);
+        if (at + 9 < unit.size()) spinFor(realignMs / 3);
+    }
+    EXPECT_GT(whole.elapsed(), realignMs) << "the pieces came too fast to test anything";
+    writeAndSettle(server, *socket, bytesOf({units[1]}), 2);
+    expectSameUnits(server.received, units);
+    EXPECT_TRUE(server.drops.empty());
+}
+
+// A receiver that was busy (a slow disk, a stopped process) for longer than the wait, while the
+// rest of the unit reached the system, does not cut the unit: that quiet was its own.
+TEST(DemodLinkRealignment, BytesThatCameWhileTheReceiverWasBusyAreNoPause) {
+    Server server(kShortRealignMs);
+    auto socket = connectTo(server);
+    const std::vector<Unit> units = seededUnits(701, 2);
+    const QByteArray bytes = bytesOf(units);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        server.received.clear();
+        writeAndSettle(server, *socket, bytes.first(20), 0);
+        socket->write(bytes.sliced(20));
+        socket->flush();  // into the system's buffers now, but this loop is not running
+        std::this_thread::sleep_for(std::chrono::milliseconds(3 * kShortRealignMs));
+        ASSERT_TRUE(waitFor([&] { return server.received.size() == 2; }));
+        spinFor(2 * kShortRealignMs);
+        expectSameUnits(server.received, units);
+        EXPECT_TRUE(server.drops.empty());
+    }
+}
+
+TEST(DemodLinkRealignment, DropTextsNameTheBytesTheReasonAndTheTotals) {
+    EXPECT_EQ(unitDropText(UnitDrop::Pause, 1, 500, 1, 1).toStdString(),
+              "no data for 500 ms inside a unit: dropped its 1 byte, the next read starts a unit "
+              "(1 byte dropped, 1 realignment so far)");
+    EXPECT_EQ(unitDropText(UnitDrop::ConnectionEnd, 30, 500, 71, 2).toStdString(),
+              "the connection ended inside a unit: dropped its 30 bytes (71 bytes dropped, 2 "
+              "realignments so far)");
 }
 
 // ---- opening the server ----

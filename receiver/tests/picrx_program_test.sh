@@ -64,6 +64,22 @@ port=$(sed -n 's/.*listening on .* port \([0-9]*\).*/\1/p' "$work/holder.out")
 grep -q "Couldn't create socket!" "$work/err" || fail "taken port: $(cat "$work/err")"
 grep -q "already in use" "$work/err" || fail "taken port: $(cat "$work/err")"
 
+# --verbose names the bytes a demodulator left in a cut unit: 42 bytes then quiet drops the
+# 42nd (the stream realigns), 30 bytes then a close drops all 30.
+wait_out() {
+    for _ in $(seq 100); do
+        grep -q -- "$1" "$work/holder.out" && return 0
+        sleep 0.1
+    done
+    fail "picrx --verbose never said '$1': $(cat "$work/holder.out")"
+}
+exec 3<>"/dev/tcp/127.0.0.1/$port"
+head -c 42 /dev/zero >&3
+wait_out "no data for 500 ms inside a unit: dropped its 1 byte, the next read starts a unit"
+head -c 30 /dev/zero >&3
+exec 3>&-
+wait_out "the connection ended inside a unit: dropped its 30 bytes (31 bytes dropped, 1 realignment"
+
 exported=$(nm -D --defined-only "$picrx")
 for name in LZW UNLZW INITCOMCTL32 GETSYSFILEVER; do
     grep -Eq " T $name\$" <<<"$exported" || fail "$name is not exported"

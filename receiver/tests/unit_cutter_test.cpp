@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -150,7 +151,120 @@ TEST(UnitCutterConnectionEnd, PartialUnitIsDroppedAndTheNextConnectionStartsAfre
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0], units[1]);
     EXPECT_EQ(cutter.bytesDropped(), 30u);
+    EXPECT_EQ(cutter.bytesDroppedAtPause(), 0u);
     EXPECT_EQ(cutter.reset(), 0u);
+}
+
+// ---- a pause in the middle of a unit: the next read starts a unit ----
+
+// Every byte fed is in a unit, pending, or dropped, once.
+void expectEveryByteAccountedFor(const UnitCutter& cutter) {
+    EXPECT_EQ(cutter.bytesFed(),
+              cutter.unitsCut() * kUnitBytes + cutter.pendingBytes() + cutter.bytesDropped());
+}
+
+TEST(UnitCutterRealignment, OddWriteThenAPauseThenWholeUnits) {
+    // A demodulator writes one unit with a stray byte after it (42), or one cut short (40).
+    const std::vector<Unit> units = seededUnits(41, 6);
+    for (const size_t odd : {42u, 40u}) {
+        SCOPED_TRACE(testing::Message() << "odd write of " << odd << " bytes");
+        std::vector<uint8_t> write(units[0].begin(), units[0].end());
+        write.resize(odd, 0xA5);
+        UnitCutter cutter;
+        EXPECT_EQ(cutter.feed(write).size(), odd / kUnitBytes);
+        EXPECT_EQ(cutter.realign(), odd % kUnitBytes);
+        std::vector<Unit> out;
+        for (size_t i = 1; i < units.size(); ++i) {
+            const std::vector<Unit> got = cutter.feed(units[i]);
+            out.insert(out.end(), got.begin(), got.end());
+        }
+        expectSameUnits(out, std::vector<Unit>(units.begin() + 1, units.end()));
+        EXPECT_EQ(cutter.realignments(), 1u);
+        EXPECT_EQ(cutter.bytesDroppedAtPause(), odd % kUnitBytes);
+        expectEveryByteAccountedFor(cutter);
+    }
+}
+
+TEST(UnitCutterRealignment, GarbageOfEveryLengthThenAPause) {
+    const std::vector<Unit> before = seededUnits(42, 3);
+    const std::vector<Unit> after = seededUnits(43, 3);
+    for (size_t length = 1; length <= 2 * kUnitBytes; ++length) {
+        SCOPED_TRACE(testing::Message() << length << " bytes of garbage");
+        const std::vector<uint8_t> garbage = encoder::testing_support::seededBytes(length, length);
+        UnitCutter cutter;
+        std::vector<Unit> out = cutter.feed(concat(before));
+        const std::vector<Unit> garbageUnits = cutter.feed(garbage);
+        EXPECT_EQ(garbageUnits.size(), length / kUnitBytes);  // passed on; the receiver judges
+        out.insert(out.end(), garbageUnits.begin(), garbageUnits.end());
+        EXPECT_EQ(cutter.realign(), length % kUnitBytes);
+        const std::vector<Unit> got = cutter.feed(concat(after));
+        out.insert(out.end(), got.begin(), got.end());
+        std::vector<Unit> want = before;
+        want.insert(want.end(), garbageUnits.begin(), garbageUnits.end());
+        want.insert(want.end(), after.begin(), after.end());
+        expectSameUnits(out, want);
+        EXPECT_EQ(cutter.realignments(), length % kUnitBytes == 0 ? 0u : 1u);
+        expectEveryByteAccountedFor(cutter);
+    }
+}
+
+// Without a pause the count rules: garbage that is not whole units shifts every unit after it
+// until the stream next pauses. The receiver's checks reject the shifted units; what this
+// guards is that the next pause ends it.
+TEST(UnitCutterRealignment, GarbageOfEveryLengthWithoutAPauseShiftsUntilTheNextPause) {
+    const std::vector<Unit> before = seededUnits(44, 2);
+    const std::vector<Unit> during = seededUnits(45, 4);
+    const std::vector<Unit> after = seededUnits(46, 3);
+    for (size_t length = 1; length <= 2 * kUnitBytes; ++length) {
+        SCOPED_TRACE(testing::Message() << length << " bytes of garbage");
+        const std::vector<uint8_t> garbage = encoder::testing_support::seededBytes(length, length);
+        UnitCutter cutter;
+        expectSameUnits(cutter.feed(concat(before)), before);
+        EXPECT_EQ(cutter.feed(garbage).size(), length / kUnitBytes);
+        std::vector<Unit> shifted;
+        for (const Unit& u : during) {
+            const std::vector<Unit> got = cutter.feed(u);
+            shifted.insert(shifted.end(), got.begin(), got.end());
+        }
+        if (length % kUnitBytes == 0) {
+            expectSameUnits(shifted, during);  // whole units of garbage shift nothing
+        } else {
+            for (const Unit& u : shifted) {
+                EXPECT_EQ(std::count(during.begin(), during.end(), u), 0)
+                    << "a unit arrived whole though the stream is shifted";
+            }
+        }
+        EXPECT_EQ(cutter.realign(), length % kUnitBytes);
+        expectSameUnits(cutter.feed(concat(after)), after);
+        expectEveryByteAccountedFor(cutter);
+    }
+}
+
+TEST(UnitCutterRealignment, PauseWithNothingPendingChangesNothing) {
+    const std::vector<Unit> units = seededUnits(47, 2);
+    UnitCutter cutter;
+    EXPECT_EQ(cutter.realign(), 0u);
+    EXPECT_EQ(cutter.feed(units[0]).size(), 1u);
+    EXPECT_EQ(cutter.realign(), 0u);
+    EXPECT_EQ(cutter.realignments(), 0u);
+    EXPECT_EQ(cutter.bytesDropped(), 0u);
+    expectSameUnits(cutter.feed(units[1]), {units[1]});
+}
+
+TEST(UnitCutterRealignment, DropsAreCountedByReason) {
+    const Unit u = seededUnits(48, 1)[0];
+    UnitCutter cutter;
+    EXPECT_TRUE(cutter.feed(std::span(u).first(10)).empty());
+    EXPECT_EQ(cutter.realign(), 10u);
+    EXPECT_TRUE(cutter.feed(std::span(u).first(25)).empty());
+    EXPECT_EQ(cutter.reset(), 25u);
+    EXPECT_TRUE(cutter.feed(std::span(u).first(3)).empty());
+    EXPECT_EQ(cutter.realign(), 3u);
+    EXPECT_EQ(cutter.bytesDroppedAtPause(), 13u);
+    EXPECT_EQ(cutter.bytesDropped(), 38u);
+    EXPECT_EQ(cutter.realignments(), 2u);
+    EXPECT_EQ(cutter.bytesFed(), 38u);
+    expectEveryByteAccountedFor(cutter);
 }
 
 }  // namespace
