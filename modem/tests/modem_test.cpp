@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "modem/demodulator.h"
+#include "modem/hf_channel.h"
+#include "modem/modulator.h"
+
+namespace modem {
+namespace {
+
+std::vector<Unit> randomUnits(int count, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<Unit> units(static_cast<size_t>(count));
+    for (Unit& u : units) {
+        for (uint8_t& b : u) b = static_cast<uint8_t>(rng());
+    }
+    return units;
+}
+
+// Silence, the frames of units back to back, silence.
+std::vector<float> transmission(std::span<const Unit> units, Mode mode, int leading = 1234,
+                                int trailing = 2000) {
+    std::vector<float> audio(static_cast<size_t>(leading), 0.0f);
+    Modulator modulator(mode);
+    modulator.modulate(units, audio);
+    audio.resize(audio.size() + static_cast<size_t>(trailing), 0.0f);
+    return audio;
+}
+
+DemodOutput demodulate(std::span<const float> audio, size_t chunk = 0) {
+    Demodulator demodulator;
+    DemodOutput out;
+    if (chunk == 0) chunk = audio.size();
+    for (size_t at = 0; at < audio.size(); at += chunk) {
+        demodulator.process(audio.subspan(at, std::min(chunk, audio.size() - at)), out);
+    }
+    return out;
+}
+
+std::vector<float> through(const HfChannelConfig& config, std::span<const float> audio) {
+    HfChannelConfig c = config;
+    c.signalPower = double(kTxRms) * kTxRms;
+    return simulateRecording(c, audio);
+}
+
+TEST(ModemRoundTrip, CleanFramesOfBothModesComeBackBitForBit) {
+    for (Mode mode : {Mode::Normal, Mode::Robust}) {
+        SCOPED_TRACE(modeName(mode));
+        const std::vector<Unit> units = randomUnits(17, 1);  // a full frame and one of 5
+        const std::vector<float> audio = transmission(units, mode);
+        const DemodOutput out = demodulate(audio);
+        EXPECT_EQ(out.units, units);
+        ASSERT_EQ(out.frames.size(), 2u);
+        EXPECT_EQ(out.frames[0].units, 12);
+        EXPECT_EQ(out.frames[1].units, 5);
+        EXPECT_EQ(out.frames[0].mode, mode);
+        EXPECT_EQ(out.frames[0].startSample, 1234);
+        EXPECT_EQ(out.frames[1].startSample, out.frames[0].endSample);
+        EXPECT_GT(out.frames[0].snrDb, 30.0);
+        EXPECT_NEAR(out.frames[0].offsetHz, 0.0, 0.2);
+    }
+}
+
+TEST(ModemRoundTrip, EveryChunkingGivesTheSameUnitsAndFrames) {
+    const std::vector<Unit> units = randomUnits(14, 2);
+    HfChannelConfig channel;
+    channel.noise = true;
+    channel.snrDb = 15;
+    channel.offsetHz = 21.5;
+    channel.seed = 2;
+    const std::vector<float> audio = through(channel, transmission(units, Mode::Normal));
+    const DemodOutput whole = demodulate(audio);
+    EXPECT_EQ(whole.units, units);
+    for (size_t chunk : {1u, 7u, 160u, 4097u}) {
+        SCOPED_TRACE("chunks of " + std::to_string(chunk));
+        const DemodOutput cut = demodulate(audio, chunk);
+        EXPECT_EQ(cut.units, whole.units);
+        ASSERT_EQ(cut.frames.size(), whole.frames.size());
+        for (size_t f = 0; f < cut.frames.size(); ++f) {
+            EXPECT_EQ(cut.frames[f].startSample, whole.frames[f].startSample);
+            EXPECT_EQ(cut.frames[f].snrDb, whole.frames[f].snrDb);
+        }
+    }
+}
+
+TEST(ModemRoundTrip, MistuningAndClockErrorAreMeasured) {
+    const std::vector<Unit> units = randomUnits(12, 3);
+    for (double offset : {-50.0, 13.0, 50.0}) {
+        for (double ppm : {-200.0, 200.0}) {
+            SCOPED_TRACE(testing::Message() << offset << " Hz, " << ppm << " ppm");
+            HfChannelConfig channel;
+            channel.noise = true;
+            channel.snrDb = 20;
+            channel.offsetHz = offset;
+            channel.clockPpm = ppm;
+            channel.seed = 3;
+            const DemodOutput out = demodulate(through(channel, transmission(units, Mode::Normal)));
+            EXPECT_EQ(out.units, units);
+            ASSERT_EQ(out.frames.size(), 1u);
+            EXPECT_NEAR(out.frames[0].offsetHz, offset, 1.0);
+            EXPECT_NEAR(out.frames[0].clockPpm, ppm, 60.0);
+        }
+    }
+}
+
+TEST(ModemHostileAudio, NoiseSilenceAndToneGiveNothing) {
+    const std::vector<float> silence(40000, 0.0f);
+    EXPECT_TRUE(demodulate(silence).units.empty());
+    EXPECT_TRUE(demodulate(silence).frames.empty());
+    std::mt19937 rng(4);
+    std::normal_distribution<float> gauss(0.0f, 0.3f);
+    std::vector<float> noise(80000);
+    for (float& x : noise) x = gauss(rng);
+    EXPECT_TRUE(demodulate(noise).frames.empty()) << "seed 4";
+    std::vector<float> tone(40000);
+    for (size_t n = 0; n < tone.size(); ++n) tone[n] = 0.9f * std::sin(0.3f * float(n));
+    EXPECT_TRUE(demodulate(tone).frames.empty());
+    std::vector<float> clipped(40000);
+    for (size_t n = 0; n < clipped.size(); ++n) clipped[n] = n % 100 < 50 ? 1.0f : -1.0f;
+    EXPECT_TRUE(demodulate(clipped).frames.empty());
+}
+
+TEST(ModemMemory, LongListeningKeepsABoundedBuffer) {
+    Demodulator demodulator;
+    DemodOutput out;
+    std::mt19937 rng(6);
+    std::normal_distribution<float> gauss(0.0f, 0.1f);
+    std::vector<float> chunk(8000);
+    size_t most = 0;
+    for (int second = 0; second < 120; ++second) {
+        for (float& x : chunk) x = gauss(rng);
+        demodulator.process(chunk, out);
+        most = std::max(most, demodulator.samplesHeld());
+    }
+    EXPECT_LT(most, 40000u);
+}
+
+}  // namespace
+}  // namespace modem
