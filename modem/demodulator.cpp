@@ -80,9 +80,15 @@ const std::array<Complex, kFftSize>& pilotReference() {
 
 }  // namespace
 
-Demodulator::Demodulator() : hilbert_(kSampleRate) {}
+Demodulator::Demodulator(std::optional<Mode> only) : only_(only), hilbert_(kSampleRate) {}
 
-void Demodulator::reset() { *this = Demodulator(); }
+void Demodulator::reset() { *this = Demodulator(only_); }
+
+void Demodulator::flush(DemodOutput& out) {
+    const std::vector<float> silence(static_cast<size_t>(hilbert_.delaySamples() + kSymbolSamples),
+                                     0.0f);
+    process(silence, out);
+}
 
 void Demodulator::process(std::span<const float> audio, DemodOutput& out) {
     if (audio.empty()) return;
@@ -290,6 +296,11 @@ bool Demodulator::confirm() {
         return false;
     }
     layout_ = frameLayout(decoded.fields->mode, decoded.fields->units);
+    if (only_ && *only_ != layout_.mode) {
+        // A frame of the other mode: skip it whole.
+        restartSearch(burst_ + layout_.samples() - kPlateau);
+        return false;
+    }
     return true;
 }
 
@@ -414,7 +425,8 @@ void Demodulator::trim() {
     if (state_ == State::Reading || state_ == State::Tracking) {
         keep = std::min(keep, std::min(burst_, trackStart_));
     }
-    keep -= kKeepBehind;
+    // The search may be told to resume beyond what has come in (after a frame it passes over).
+    keep = std::min(keep - kKeepBehind, taken_);
     if (keep <= baseStart_) return;
     // Shift in bulk only once the dead part is large, so the cost per sample stays small.
     if (keep - baseStart_ < 8192) return;

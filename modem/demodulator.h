@@ -47,10 +47,14 @@ struct DemodOutput {
 
 class Demodulator {
 public:
-    Demodulator();
+    // only: read frames of this mode alone and pass over the others; none reads every mode.
+    explicit Demodulator(std::optional<Mode> only = std::nullopt);
 
     // Appends the units and frames this chunk completes.
     void process(std::span<const float> audio, DemodOutput& out);
+    // The end of the recording: pushes out what the filters still hold, so a frame that ends
+    // with the audio is read too.
+    void flush(DemodOutput& out);
     void reset();
 
     // Samples taken since construction or reset().
@@ -72,6 +76,7 @@ private:
     // frame's frequency offset removed.
     void carriersAt(int64_t start, std::span<Complex> out) const;
 
+    std::optional<Mode> only_;
     HilbertTransformer hilbert_;
     std::vector<Complex> base_;  // baseband samples from absolute index baseStart_
     int64_t baseStart_ = 0;

@@ -82,5 +82,8 @@ int runTvExtract(const std::vector<std::string_view>& args);
 int runReceive(const std::vector<std::string_view>& args);
 int runSend(const std::vector<std::string_view>& args);
 int runExportAvi(const std::vector<std::string_view>& args);
+int runModulate(const std::vector<std::string_view>& args);
+int runDemodulate(const std::vector<std::string_view>& args);
+int runModemSweep(const std::vector<std::string_view>& args);
 
 }  // namespace tools

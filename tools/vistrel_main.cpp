@@ -68,6 +68,19 @@ constexpr std::string_view kUsage =
     "                  name with .avi for .tv, in the current folder; an existing OUT is\n"
     "                  replaced only with --force. Progress on stderr; a failed or\n"
     "                  interrupted export leaves no file\n"
+    "  modulate FRAME... -o OUT.wav [--mode normal|robust] [--rate HZ]\n"
+    "                  the modem's audio for the frame strings' units, back to back, as a\n"
+    "                  16-bit mono WAV at HZ (48000); mode normal (about 270 bytes/s) or\n"
+    "                  robust (about 160 bytes/s, for bad paths)\n"
+    "  demodulate IN.wav -o UNITS [--mode normal|robust]\n"
+    "                  every 41-byte unit the modem finds in a recording (any rate, 16/24-bit\n"
+    "                  or float, the first channel) that passed its checks, in arrival order;\n"
+    "                  one line per modem frame on stderr. The mode is read from the signal;\n"
+    "                  --mode reads that mode alone\n"
+    "  modem-sweep [--channel awgn|good|moderate|poor|flutter] [--snr LO:HI:STEP]\n"
+    "              [--units N] [--mode normal|robust] [--offset HZ] [--ppm P] [--seed S]\n"
+    "                  the unit error rate through the simulated HF channel at each SNR (in\n"
+    "                  3 kHz), N units a point (2400), fixed seeds; a table on stdout\n"
     "  tv-info FILE    size, record count and completeness of a .tv movie\n"
     "  tv-extract FILE --frame K -o PNG\n"
     "                  write record K (from 1) of a .tv movie as PNG\n"
@@ -156,6 +169,15 @@ int main(int argc, char** argv) {
     }
     if (command == "export-avi") {
         return tools::runExportAvi(rest);
+    }
+    if (command == "modulate") {
+        return tools::runModulate(rest);
+    }
+    if (command == "demodulate") {
+        return tools::runDemodulate(rest);
+    }
+    if (command == "modem-sweep") {
+        return tools::runModemSweep(rest);
     }
     if (command == "tv-info") {
         return tools::runTvInfo(rest);

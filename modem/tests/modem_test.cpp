@@ -105,6 +105,27 @@ TEST(ModemRoundTrip, MistuningAndClockErrorAreMeasured) {
     }
 }
 
+TEST(ModemRoundTrip, AModeChosenPassesTheOtherModesFramesOver) {
+    const std::vector<Unit> robust = randomUnits(3, 7);
+    const std::vector<Unit> normal = randomUnits(4, 8);
+    std::vector<float> audio = transmission(robust, Mode::Robust, 500, 0);
+    const std::vector<float> more = transmission(normal, Mode::Normal, 0, 3000);
+    audio.insert(audio.end(), more.begin(), more.end());
+    for (const size_t chunk : {size_t{0}, size_t{333}}) {
+        SCOPED_TRACE("chunks of " + std::to_string(chunk));
+        Demodulator only(Mode::Normal);
+        DemodOutput out;
+        const size_t step = chunk == 0 ? audio.size() : chunk;
+        for (size_t at = 0; at < audio.size(); at += step) {
+            only.process(std::span(audio).subspan(at, std::min(step, audio.size() - at)), out);
+        }
+        EXPECT_EQ(out.units, normal);
+        ASSERT_EQ(out.frames.size(), 1u);
+        EXPECT_EQ(out.frames[0].mode, Mode::Normal);
+    }
+    EXPECT_EQ(demodulate(audio).units.size(), 7u);  // with no mode chosen, both
+}
+
 TEST(ModemHostileAudio, NoiseSilenceAndToneGiveNothing) {
     const std::vector<float> silence(40000, 0.0f);
     EXPECT_TRUE(demodulate(silence).units.empty());

@@ -191,5 +191,52 @@ if [ -n "$tonebox" ]; then
     check "tonebox ends on exit" has "$(cat "$work/tonebox.log")" 'exit'
 fi
 
+# The modem: frame strings to audio and back, bit for bit, and bad recordings refused.
+"$vistrel" testcard "$work/modem.png" >/dev/null
+"$vistrel" encode "$work/modem.png" -o "$work/modem.frame" --size 48 >/dev/null
+check "modulate writes a WAV" test "$(status "$vistrel" modulate "$work/modem.frame" \
+    "$work/modem.frame" -o "$work/modem.wav")" -eq 0
+"$vistrel" demodulate "$work/modem.wav" -o "$work/modem.units" >"$work/demod.out" \
+    2>"$work/demod.err"
+check "demodulate gives back both frame strings" \
+    cmp -s "$work/modem.units" <(cat "$work/modem.frame" "$work/modem.frame")
+check "demodulate prints a line per modem frame" has "$(cat "$work/demod.err")" '^modem frame at'
+check "demodulated units decode" test "$(status "$vistrel" decode "$work/modem.units" \
+    -o "$work/modem-rx.png")" -eq 0
+"$vistrel" modulate "$work/modem.frame" -o "$work/robust.wav" --mode robust --rate 44100 \
+    >/dev/null
+# 24-bit stereo at 44100 Hz, the signal on the left and silence on the right.
+python3 - "$work/robust.wav" "$work/robust24.wav" <<'PY'
+import sys, wave
+src = wave.open(sys.argv[1]); frames = src.readframes(src.getnframes())
+out = wave.open(sys.argv[2], "wb"); out.setnchannels(2); out.setsampwidth(3)
+out.setframerate(src.getframerate())
+data = bytearray()
+for i in range(0, len(frames), 2):
+    data += b"\0" + frames[i:i + 2] + b"\0\0\0"
+out.writeframes(bytes(data)); out.close()
+PY
+"$vistrel" demodulate "$work/robust24.wav" -o "$work/robust.units" >/dev/null 2>"$work/robust.err"
+check "robust mode is read from the signal, from 24-bit stereo" \
+    cmp -s "$work/robust.units" "$work/modem.frame"
+check "robust frames say so" has "$(cat "$work/robust.err")" 'robust'
+"$vistrel" demodulate "$work/robust24.wav" -o "$work/none.units" --mode normal >/dev/null 2>&1
+check "--mode normal passes robust frames over" test ! -s "$work/none.units"
+head -c 30 "$work/modem.wav" >"$work/header-only.wav"
+head -c 20000 "$work/modem.wav" >"$work/cut.wav"
+: >"$work/empty.wav"
+for bad in header-only cut empty text; do
+    file="$work/$bad.wav"
+    [ "$bad" = text ] && file="$work/text"
+    echo keep >"$work/keep.units"
+    check "demodulate refuses $bad audio with exit 1" \
+        test "$(status "$vistrel" demodulate "$file" -o "$work/keep.units")" -eq 1
+    check "a refused recording leaves UNITS alone" grep -q keep "$work/keep.units"
+done
+check "modulate refuses a file that is no frame string" \
+    test "$(status "$vistrel" modulate "$work/modem.png" -o "$work/x.wav")" -eq 2
+check "modem-sweep prints its table" \
+    has "$("$vistrel" modem-sweep --snr 20:20:1 --units 24)" '^ *20.0 *0.000 *24 *0'
+
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
