@@ -104,9 +104,16 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     client->setFont(small);
     client->setStyleSheet(QStringLiteral("QRadioButton, QCheckBox { spacing: 2px; }"));
     setCentralWidget(client);
+    settings_ = options_.initial.window;
     buildControls(client);
     buildMenus();
+    showSettings();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    if (options_.rememberSettings) saver_ = packaging::ConfigSaver(QStringLiteral("pictx"));
+    saver_.assume(pictxConfigText(rememberedSettings()));
+    for (QLineEdit* field : {callsign_, message_, portField_}) {
+        connect(field, &QLineEdit::textChanged, this, &MainWindow::remember);
+    }
 
     connect(&sendTimer_, &QTimer::timeout, this, &MainWindow::sendTimerFired);
     connect(&progressTimer_, &QTimer::timeout, this, &MainWindow::progressTimerFired);
@@ -240,8 +247,10 @@ void MainWindow::buildControls(QWidget* client) {
     green.setColor(QPalette::WindowText, Qt::black);
     dataLabel_->setPalette(green);
     placeCodewordBars(kRsRowsBeforeEncode, kRsBarStart);
-    connect(rsBar_, &RsBar::positionChanged, this,
-            [this](int position) { rsBar_->setText(QString::number(position)); });
+    connect(rsBar_, &RsBar::positionChanged, this, [this](int position) {
+        rsBar_->setText(QString::number(position));
+        remember();
+    });
     connect(rsBar_, &RsBar::released, this, [this] { encode(encoder::kEncodePreview); });
 }
 
@@ -282,9 +291,11 @@ void MainWindow::buildMenus() {
                    {"4x4 blue", 1412, false, 4},
                    {"2x2 blue", 1413, false, 2}};
     QActionGroup* group = nullptr;
-    for (const auto& c : kChroma) {
+    for (size_t i = 0; i < std::size(kChroma); ++i) {
+        const auto& c = kChroma[i];
         if (c.factor == 4) group = new QActionGroup(this);
         QAction* action = item(chroma, QString::fromLatin1(c.text), c.id);
+        chroma_[i] = action;
         action->setCheckable(true);
         action->setChecked(c.factor == 4);
         group->addAction(action);
@@ -300,6 +311,50 @@ void MainWindow::buildMenus() {
     help->addSeparator();
     connect(item(help, QStringLiteral("About"), 1017), &QAction::triggered, this,
             [this] { showAbout(this); });
+}
+
+// The controls made to show settings_ and the remembered texts, without an encode: the first
+// encode then runs with them.
+void MainWindow::showSettings() {
+    const PictxSettings& initial = options_.initial;
+    const encoder::EncoderSettings& e = settings_.encoder;
+    {
+        const QSignalBlocker quietQuantiser(quantiser_);
+        const QSignalBlocker quietThreshold(threshold_);
+        quantiser_->setValue(kQuantiserSliderMax + 1 - e.quantiser);
+        threshold_->setValue(thresholdSliderPosition(e.threshold));
+    }
+    callsign_->setText(initial.callsign);
+    message_->setText(initial.message);
+    portField_->setText(initial.comport);
+    // The box is ticked while stretching.
+    aspect_->setChecked(settings_.aspect == Aspect::Stretch);
+    stillPage_->setAspect(settings_.aspect);
+    chroma_[e.redFactor == 4 ? 0 : 1]->setChecked(true);
+    chroma_[e.blueFactor == 4 ? 2 : 3]->setChecked(true);
+    (settings_.movieSynced ? sync_ : freeRunning_)->setChecked(true);
+    moviePage_->setRate(settings_.movieRate);
+    placeCodewordBars(kRsRowsBeforeEncode, e.syndromes);
+    const int tab = static_cast<int>(settings_.tab);
+    {
+        const QSignalBlocker quietTabs(tabs_);
+        tabs_->setCurrentIndex(tab);
+    }
+    showPage(tab);
+}
+
+PictxSettings MainWindow::rememberedSettings() const {
+    PictxSettings s;
+    s.window = settings_;
+    s.window.encoder.syndromes = rsBar_->position();
+    s.callsign = callsign_->text();
+    s.message = message_->text();
+    s.comport = portField_->text();
+    return s;
+}
+
+void MainWindow::remember() {
+    if (saver_.enabled()) saver_.save(pictxConfigText(rememberedSettings()));
 }
 
 void MainWindow::start() {
@@ -339,6 +394,7 @@ void MainWindow::encode(int mode) {
     lastEncode_ = {s, mode, result.error};
     ++encodeCount_;
     applyEncode(result, mode);
+    remember();
 }
 
 void MainWindow::applyEncode(const encoder::EncodeResult& result, int mode) {
@@ -423,13 +479,17 @@ void MainWindow::aspectClicked() {
 void MainWindow::chooseSourceTab(SourceTab tab) { tabs_->setCurrentIndex(static_cast<int>(tab)); }
 
 void MainWindow::tabChanged(int index) {
-    QWidget* pages[] = {stillPage_, moviePage_, webcamPage_};
     if (index < 0 || index > 2) return;
+    showPage(index);
+    chooseTab(settings_, static_cast<SourceTab>(index));
+    encode(encoder::kEncodePreview);
+}
+
+void MainWindow::showPage(int index) {
+    QWidget* pages[] = {stillPage_, moviePage_, webcamPage_};
     pages[currentPage_]->hide();
     pages[index]->show();
     currentPage_ = index;
-    chooseTab(settings_, static_cast<SourceTab>(index));
-    encode(encoder::kEncodePreview);
 }
 
 void MainWindow::freeRunningChosen() {
@@ -442,12 +502,14 @@ void MainWindow::freeRunningChosen() {
     settings_.movieSynced = false;
     moviePage_->setRate(settings_.movieRate);
     moviePage_->restartFrameTimer(movieTimerMs(settings_.movieRate));
+    remember();
 }
 
 void MainWindow::syncChosen() {
     sync_->setChecked(true);
     settings_.movieSynced = true;
     moviePage_->stopFrameTimer();
+    remember();
 }
 
 // ---- transmitter and link ----

@@ -75,4 +75,16 @@ PictxSettings pictxSettingsFromText(const packaging::ConfigText& values, QString
     return s;
 }
 
+PictxSettings startUpSettings(bool defaults) {
+    PictxSettings settings;
+    if (defaults) return settings;
+    static_cast<void>(packaging::loadConfig(QStringLiteral("pictx"),
+                                            [&settings](const packaging::ConfigText& values) {
+                                                QStringList rejected;
+                                                settings = pictxSettingsFromText(values, rejected);
+                                                return rejected;
+                                            }));
+    return settings;
+}
+
 }  // namespace sender

@@ -8,7 +8,8 @@
 //   red_factor=4              blue_factor=4              syndromes=32
 //   preserve_aspect=false     source_tab=still           movie_rate=3   movie_sync=false
 //
-// Pure core: the settings as text and back. The window applies them to its controls.
+// The settings as text and back are pure; startUpSettings reads the file. The window applies
+// them to its controls.
 
 #include <QString>
 #include <QStringList>
@@ -36,5 +37,9 @@ struct PictxSettings {
 // built-in one and is named in rejected. Unknown keys are skipped.
 [[nodiscard]] PictxSettings pictxSettingsFromText(const packaging::ConfigText& values,
                                                   QStringList& rejected);
+
+// The settings pictx starts with: the built-in ones with --defaults (the file is not read),
+// else the file's, after its one stderr line when it has something to say.
+[[nodiscard]] PictxSettings startUpSettings(bool defaults);
 
 }  // namespace sender

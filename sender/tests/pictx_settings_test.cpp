@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
 namespace sender {
 namespace {
 
@@ -124,6 +128,72 @@ TEST(PictxSettings, TheTabSetsTheEncodersSource) {
     const PictxSettings s = pictxSettingsFromText({{"source_tab", "movie"}}, rejected);
     EXPECT_EQ(s.window.tab, SourceTab::Movie);
     EXPECT_EQ(s.window.encoder.sourceKind, encoder::SourceKind::Movie);
+}
+
+// pictx's start in a configuration folder of the test's own.
+class StartUp : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(home_.isValid());
+        qputenv("XDG_CONFIG_HOME", home_.path().toUtf8());
+    }
+    void TearDown() override { qunsetenv("XDG_CONFIG_HOME"); }
+    void put(const QByteArray& bytes) {
+        QDir().mkpath(home_.path() + "/vistrel");
+        QFile file(home_.path() + "/vistrel/pictx.conf");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    // startUpSettings and what it printed.
+    std::pair<PictxSettings, std::string> start(bool defaults) {
+        testing::internal::CaptureStderr();
+        PictxSettings s = startUpSettings(defaults);
+        return {s, testing::internal::GetCapturedStderr()};
+    }
+    QTemporaryDir home_;
+};
+
+TEST_F(StartUp, ReadsTheFileUnlessToldDefaults) {
+    put("[pictx]\ncallsign=G4ABC\nframe_size=256\nthreshold=5\n");
+    auto [read, said] = start(false);
+    EXPECT_EQ(read.callsign, "G4ABC");
+    EXPECT_EQ(read.window.encoder.frameSize, 256);
+    EXPECT_EQ(read.window.encoder.threshold, 5);
+    EXPECT_EQ(said, "");
+    auto [defaults, quiet] = start(true);
+    expectSame(defaults, PictxSettings{});
+    EXPECT_EQ(quiet, "");
+}
+
+TEST_F(StartUp, NoFileIsTheBuiltInSettingsSilently) {
+    auto [s, said] = start(false);
+    expectSame(s, PictxSettings{});
+    EXPECT_EQ(said, "");
+}
+
+TEST_F(StartUp, OneBadValueIsOneLineNamingItAndTheRestIsKept) {
+    put("[pictx]\ncallsign=G4ABC\nthreshold=400\nwavelet=haar\n");
+    auto [s, said] = start(false);
+    EXPECT_EQ(s.callsign, "G4ABC");
+    EXPECT_EQ(s.window.encoder.wavelet, encoder::Wavelet::Haar);
+    EXPECT_EQ(s.window.encoder.threshold, 0);
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_TRUE(said.starts_with("pictx: settings file ")) << said;
+    EXPECT_NE(said.find(": threshold out of range"), std::string::npos) << said;
+}
+
+TEST_F(StartUp, ADamagedFileIsOneLineAndTheBuiltInSettings) {
+    for (const QByteArray& bytes :
+         {QByteArray("\x7f"
+                     "ELF\x02\x01\x01\0\0\0",
+                     10),
+          QByteArray("[pictx\ncallsign=X\n"), QByteArray("[picrx]\nrecord=true\n")}) {
+        put(bytes);
+        auto [s, said] = start(false);
+        expectSame(s, PictxSettings{});
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_TRUE(said.starts_with("pictx: ignoring the settings file ")) << said;
+    }
 }
 
 }  // namespace
