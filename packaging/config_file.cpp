@@ -29,6 +29,11 @@ ConfigRead readConfigFile(const QString& path, const QString& group) {
         read.problem = QStringLiteral("it is a folder");
         return read;
     }
+    // A pipe or a device would never end, or never start.
+    if (!info.isFile()) {
+        read.problem = QStringLiteral("not a regular file");
+        return read;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         read.problem = QStringLiteral("cannot read it: ") + file.errorString();

@@ -20,10 +20,10 @@
 namespace player {
 
 struct MovieplaySettings {
-    int speed = kDefaultSpeed;  // frames per second, one of kSpeeds
-    int brightness = kDefaultBrightness;
-    int contrast = kDefaultContrast;
-    ColourFormat colour = ColourFormat::Bgr;
+    int speed = kDefaultSpeed;                // frames per second: 10, 6, 3 or 1; default 10
+    int brightness = kDefaultBrightness;      // 0..512, default 256
+    int contrast = kDefaultContrast;          // 0..20, default 10
+    ColourFormat colour = ColourFormat::Bgr;  // the "Colour format" menu, default BGR
 };
 
 [[nodiscard]] packaging::ConfigText movieplayConfigText(const MovieplaySettings& settings);

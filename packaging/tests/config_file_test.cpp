@@ -97,12 +97,19 @@ TEST_F(ConfigFileTest, DamagedOrForeignFileIsIgnoredWithItsReason) {
     }
 }
 
-TEST_F(ConfigFileTest, FolderOrUnreadableFileIsIgnored) {
+TEST_F(ConfigFileTest, FolderOrDeviceIsIgnored) {
     const QString path = configFilePath(QStringLiteral("prog"));
     QDir().mkpath(path);
     EXPECT_EQ(readConfigFile(path, QStringLiteral("prog")).problem, "it is a folder");
     QDir().rmdir(path);
-    put("[prog]\nkey=1\n");
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    ASSERT_TRUE(QFile::link("/dev/zero", path));
+    EXPECT_EQ(readConfigFile(path, QStringLiteral("prog")).problem, "not a regular file");
+    QFile::remove(path);
+}
+
+TEST_F(ConfigFileTest, UnreadableFileIsIgnored) {
+    const QString path = put("[prog]\nkey=1\n");
     QFile::setPermissions(path, QFileDevice::WriteOwner);
     QFile probe(path);
     if (probe.open(QIODevice::ReadOnly)) GTEST_SKIP() << "running as root: every file reads";

@@ -131,7 +131,7 @@ TEST(PictxSettings, TheTabSetsTheEncodersSource) {
 }
 
 // pictx's start in a configuration folder of the test's own.
-class StartUp : public testing::Test {
+class PictxStartUp : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(home_.isValid());
@@ -153,7 +153,7 @@ protected:
     QTemporaryDir home_;
 };
 
-TEST_F(StartUp, ReadsTheFileUnlessToldDefaults) {
+TEST_F(PictxStartUp, ReadsTheFileUnlessToldDefaults) {
     put("[pictx]\ncallsign=G4ABC\nframe_size=256\nthreshold=5\n");
     auto [read, said] = start(false);
     EXPECT_EQ(read.callsign, "G4ABC");
@@ -165,13 +165,13 @@ TEST_F(StartUp, ReadsTheFileUnlessToldDefaults) {
     EXPECT_EQ(quiet, "");
 }
 
-TEST_F(StartUp, NoFileIsTheBuiltInSettingsSilently) {
+TEST_F(PictxStartUp, NoFileIsTheBuiltInSettingsSilently) {
     auto [s, said] = start(false);
     expectSame(s, PictxSettings{});
     EXPECT_EQ(said, "");
 }
 
-TEST_F(StartUp, OneBadValueIsOneLineNamingItAndTheRestIsKept) {
+TEST_F(PictxStartUp, OneBadValueIsOneLineNamingItAndTheRestIsKept) {
     put("[pictx]\ncallsign=G4ABC\nthreshold=400\nwavelet=haar\n");
     auto [s, said] = start(false);
     EXPECT_EQ(s.callsign, "G4ABC");
@@ -182,7 +182,7 @@ TEST_F(StartUp, OneBadValueIsOneLineNamingItAndTheRestIsKept) {
     EXPECT_NE(said.find(": threshold out of range"), std::string::npos) << said;
 }
 
-TEST_F(StartUp, ADamagedFileIsOneLineAndTheBuiltInSettings) {
+TEST_F(PictxStartUp, ADamagedFileIsOneLineAndTheBuiltInSettings) {
     for (const QByteArray& bytes :
          {QByteArray("\x7f"
                      "ELF\x02\x01\x01\0\0\0",
