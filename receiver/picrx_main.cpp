@@ -120,6 +120,8 @@ int main(int argc, char** argv) {
     settings.remember = remember;
     settings.onFile = receiver::picrxConfigText(start.file);
     receiver::MainWindow window(settings);
+    // What the command line changed is remembered before anything is said on stdout.
+    window.rememberSettings();
 
     const receiver::ListenResult listening = window.openLink();
     if (!listening.ok) fail(listening.message.toStdString());
@@ -150,7 +152,6 @@ int main(int argc, char** argv) {
         window.recordAtStart();
         if (!window.station().recorder.recording) fail(window.station().recorder.label);
     }
-    window.rememberSettings();
     for (const encoder::Unit& unit : feed) window.takeUnit(unit);
     if (!feed.empty()) window.takeFrameEnd();
 

@@ -60,6 +60,9 @@ movies=("$work"/movies/Vistrel_*.tv)
 run_picrx() {
     local wait_for=$1
     shift
+    # Gone before the start: the child opens its redirections in its own time, and the last
+    # run's words must not be taken for this one's.
+    rm -f "$work/run.out" "$work/run.err"
     "$picrx" --port 0 --verbose "$@" >"$work/run.out" 2>"$work/run.err" &
     holder=$!
     for _ in $(seq 100); do
