@@ -321,7 +321,7 @@ void MainWindow::showSettings() {
     {
         const QSignalBlocker quietQuantiser(quantiser_);
         const QSignalBlocker quietThreshold(threshold_);
-        quantiser_->setValue(kQuantiserSliderMax + 1 - e.quantiser);
+        quantiser_->setValue(quantiserSliderPosition(e.quantiser));
         threshold_->setValue(thresholdSliderPosition(e.threshold));
     }
     callsign_->setText(initial.callsign);

@@ -60,7 +60,7 @@ PictxSettings pictxSettingsFromText(const packaging::ConfigText& values, QString
     e.frameSize = f.integerOf("frame_size", e.frameSize, kFrameSizes);
     e.wavelet = f.choice<encoder::Wavelet>("wavelet", e.wavelet, kWaveletNames);
     e.quantiser = f.integer("quantiser", e.quantiser, quantiserFromSlider(kQuantiserSliderMax),
-                            quantiserFromSlider(0));
+                            quantiserFromSlider(0));  // 1..65
     e.threshold = f.integer("threshold", e.threshold, 0, kThresholdSliderMax);
     e.redFactor = f.integerOf("red_factor", e.redFactor, kChromaFactors);
     e.blueFactor = f.integerOf("blue_factor", e.blueFactor, kChromaFactors);
