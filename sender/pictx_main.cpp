@@ -185,9 +185,7 @@ int main(int argc, char** argv) {
     // The documentation's pictures show the built-in settings and change nothing remembered.
     options.rememberSettings = !a.screenshotDir;
     if (!a.screenshotDir) options.initial = sender::startUpSettings(a.defaults);
-    // A source named on the command line is the one shown.
-    if (a.picture && !a.movie) sender::chooseTab(options.initial.window, sender::SourceTab::Still);
-    if (a.movie && !a.picture) sender::chooseTab(options.initial.window, sender::SourceTab::Movie);
+    sender::showNamedSource(options.initial, a.picture.has_value(), a.movie.has_value());
     sender::MainWindow window(std::move(options));
 
     if (a.picture) {

@@ -75,6 +75,11 @@ PictxSettings pictxSettingsFromText(const packaging::ConfigText& values, QString
     return s;
 }
 
+void showNamedSource(PictxSettings& settings, bool picture, bool movie) {
+    if (picture == movie) return;
+    chooseTab(settings.window, picture ? SourceTab::Still : SourceTab::Movie);
+}
+
 PictxSettings startUpSettings(bool defaults) {
     PictxSettings settings;
     if (defaults) return settings;

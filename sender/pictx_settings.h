@@ -38,6 +38,10 @@ struct PictxSettings {
 [[nodiscard]] PictxSettings pictxSettingsFromText(const packaging::ConfigText& values,
                                                   QStringList& rejected);
 
+// A source named on the command line is the one shown: --picture the Still picture tab, --movie
+// the Movie tab; with both, or neither, the remembered tab.
+void showNamedSource(PictxSettings& settings, bool picture, bool movie);
+
 // The settings pictx starts with: the built-in ones with --defaults (the file is not read),
 // else the file's, after its one stderr line when it has something to say.
 [[nodiscard]] PictxSettings startUpSettings(bool defaults);

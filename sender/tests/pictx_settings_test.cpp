@@ -130,6 +130,20 @@ TEST(PictxSettings, TheTabSetsTheEncodersSource) {
     EXPECT_EQ(s.window.encoder.sourceKind, encoder::SourceKind::Movie);
 }
 
+TEST(PictxSettings, ASourceNamedOnTheCommandLineIsShown) {
+    PictxSettings s;
+    chooseTab(s.window, SourceTab::Webcam);
+    showNamedSource(s, false, false);
+    EXPECT_EQ(s.window.tab, SourceTab::Webcam);
+    showNamedSource(s, true, true);
+    EXPECT_EQ(s.window.tab, SourceTab::Webcam);
+    showNamedSource(s, false, true);
+    EXPECT_EQ(s.window.tab, SourceTab::Movie);
+    EXPECT_EQ(s.window.encoder.sourceKind, encoder::SourceKind::Movie);
+    showNamedSource(s, true, false);
+    EXPECT_EQ(s.window.tab, SourceTab::Still);
+}
+
 // pictx's start in a configuration folder of the test's own.
 class PictxStartUp : public testing::Test {
 protected:
