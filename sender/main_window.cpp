@@ -105,9 +105,16 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     client->setFont(small);
     client->setStyleSheet(QStringLiteral("QRadioButton, QCheckBox { spacing: 2px; }"));
     setCentralWidget(client);
+    settings_ = options_.initial.window;
     buildControls(client);
     buildMenus();
+    showSettings();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    if (options_.rememberSettings) saver_ = packaging::ConfigSaver(QStringLiteral("pictx"));
+    saver_.assume(pictxConfigText(rememberedSettings()));
+    for (QLineEdit* field : {callsign_, message_, portField_}) {
+        connect(field, &QLineEdit::textChanged, this, &MainWindow::remember);
+    }
 
     // The send timer's period is the frame's air time and a margin: a coarse timer may fire up
     // to 5 % early, handing the modulator the next frame while the last is still on the air.
@@ -245,8 +252,10 @@ void MainWindow::buildControls(QWidget* client) {
     green.setColor(QPalette::WindowText, Qt::black);
     dataLabel_->setPalette(green);
     placeCodewordBars(kRsRowsBeforeEncode, kRsBarStart);
-    connect(rsBar_, &RsBar::positionChanged, this,
-            [this](int position) { rsBar_->setText(QString::number(position)); });
+    connect(rsBar_, &RsBar::positionChanged, this, [this](int position) {
+        rsBar_->setText(QString::number(position));
+        remember();
+    });
     connect(rsBar_, &RsBar::released, this, [this] { encode(encoder::kEncodePreview); });
 }
 
@@ -287,9 +296,11 @@ void MainWindow::buildMenus() {
                    {"4x4 blue", 1412, false, 4},
                    {"2x2 blue", 1413, false, 2}};
     QActionGroup* group = nullptr;
-    for (const auto& c : kChroma) {
+    for (size_t i = 0; i < std::size(kChroma); ++i) {
+        const auto& c = kChroma[i];
         if (c.factor == 4) group = new QActionGroup(this);
         QAction* action = item(chroma, QString::fromLatin1(c.text), c.id);
+        chroma_[i] = action;
         action->setCheckable(true);
         action->setChecked(c.factor == 4);
         group->addAction(action);
@@ -305,6 +316,49 @@ void MainWindow::buildMenus() {
     help->addSeparator();
     connect(item(help, QStringLiteral("About"), 1017), &QAction::triggered, this,
             [this] { showAbout(this); });
+}
+
+// The controls made to show settings_ and the remembered texts, without an encode: the first
+// encode then runs with them.
+void MainWindow::showSettings() {
+    const PictxSettings& initial = options_.initial;
+    const encoder::EncoderSettings& e = settings_.encoder;
+    {
+        const QSignalBlocker quietQuantiser(quantiser_);
+        const QSignalBlocker quietThreshold(threshold_);
+        quantiser_->setValue(quantiserSliderPosition(e.quantiser));
+        threshold_->setValue(thresholdSliderPosition(e.threshold));
+    }
+    callsign_->setText(initial.callsign);
+    message_->setText(initial.message);
+    portField_->setText(initial.comport);
+    aspect_->setChecked(settings_.aspect == Aspect::Preserve);
+    stillPage_->setAspect(settings_.aspect);
+    chroma_[e.redFactor == 4 ? 0 : 1]->setChecked(true);
+    chroma_[e.blueFactor == 4 ? 2 : 3]->setChecked(true);
+    (settings_.movieSynced ? sync_ : freeRunning_)->setChecked(true);
+    moviePage_->setRate(settings_.movieRate);
+    placeCodewordBars(kRsRowsBeforeEncode, e.syndromes);
+    const int tab = static_cast<int>(settings_.tab);
+    {
+        const QSignalBlocker quietTabs(tabs_);
+        tabs_->setCurrentIndex(tab);
+    }
+    showPage(tab);
+}
+
+PictxSettings MainWindow::rememberedSettings() const {
+    PictxSettings s;
+    s.window = settings_;
+    s.window.encoder.syndromes = rsBar_->position();
+    s.callsign = callsign_->text();
+    s.message = message_->text();
+    s.comport = portField_->text();
+    return s;
+}
+
+void MainWindow::remember() {
+    if (saver_.enabled()) saver_.save(pictxConfigText(rememberedSettings()));
 }
 
 void MainWindow::start() {
@@ -344,6 +398,7 @@ void MainWindow::encode(int mode) {
     lastEncode_ = {s, mode, result.error};
     ++encodeCount_;
     applyEncode(result, mode);
+    remember();
 }
 
 void MainWindow::applyEncode(const encoder::EncodeResult& result, int mode) {
@@ -433,13 +488,17 @@ void MainWindow::aspectClicked() {
 void MainWindow::chooseSourceTab(SourceTab tab) { tabs_->setCurrentIndex(static_cast<int>(tab)); }
 
 void MainWindow::tabChanged(int index) {
-    QWidget* pages[] = {stillPage_, moviePage_, webcamPage_};
     if (index < 0 || index > 2) return;
+    showPage(index);
+    chooseTab(settings_, static_cast<SourceTab>(index));
+    encode(encoder::kEncodePreview);
+}
+
+void MainWindow::showPage(int index) {
+    QWidget* pages[] = {stillPage_, moviePage_, webcamPage_};
     pages[currentPage_]->hide();
     pages[index]->show();
     currentPage_ = index;
-    chooseTab(settings_, static_cast<SourceTab>(index));
-    encode(encoder::kEncodePreview);
 }
 
 void MainWindow::freeRunningChosen() {
@@ -452,12 +511,14 @@ void MainWindow::freeRunningChosen() {
     settings_.movieSynced = false;
     moviePage_->setRate(settings_.movieRate);
     moviePage_->restartFrameTimer(movieTimerMs(settings_.movieRate));
+    remember();
 }
 
 void MainWindow::syncChosen() {
     sync_->setChecked(true);
     settings_.movieSynced = true;
     moviePage_->stopFrameTimer();
+    remember();
 }
 
 // ---- transmitter and link ----

@@ -49,6 +49,8 @@ constexpr std::string_view kUsage =
     "  --transmit          turn the transmit switch on at start\n"
     "  --speed X           send X times faster than the air's 250 bytes per second\n"
     "                      (1); for demonstrations with tonebox --speed X\n"
+    "  --defaults          start from the built-in settings, not the remembered ones;\n"
+    "                      changes made in this run are still remembered\n"
     "  --screenshot DIR    for the documentation: save the window with each source\n"
     "                      tab as pictx-still.png, pictx-movie.png and\n"
     "                      pictx-webcam.png in DIR, then end; no link is opened, the\n"
@@ -56,6 +58,12 @@ constexpr std::string_view kUsage =
     "                      test card unless --picture is given and the webcam page\n"
     "                      FFmpeg's test picture unless --camera is given\n"
     "  -h, --help          show this text\n"
+    "\n"
+    "The callsign, message, comport, frame size, wavelet, quantiser, threshold, chroma\n"
+    "subsampling, RS syndromes, aspect, source tab and movie frame rate are remembered\n"
+    "in $XDG_CONFIG_HOME/vistrel/pictx.conf (~/.config/vistrel/pictx.conf) whenever\n"
+    "they change, and read at start. --picture shows the Still picture tab and\n"
+    "--movie the Movie tab, whatever tab was remembered.\n"
     "\n"
     "Ports below 1024 need privileges on Linux: give tonebox and pictx another port.\n";
 
@@ -68,6 +76,7 @@ struct Arguments {
     std::optional<std::string> camera;
     bool transmit = false;
     double speed = 1.0;
+    bool defaults = false;
     std::optional<std::string> screenshotDir;
     std::string error;
 };
@@ -105,6 +114,8 @@ Arguments parseArguments(const std::vector<std::string_view>& args) {
             a.noTonebox = true;
         } else if (arg == "--transmit") {
             a.transmit = true;
+        } else if (arg == "--defaults") {
+            a.defaults = true;
         } else if (arg == "--tonebox-port") {
             if (const auto v = value()) {
                 if (const auto port = portNumber(*v)) {
@@ -186,6 +197,10 @@ int main(int argc, char** argv) {
         a.camera.value_or(a.screenshotDir ? kScreenshotCamera : media::kDefaultCaptureDevice);
     if (camera == "none") camera.clear();
     options.captureDevice = camera;
+    // The documentation's pictures show the built-in settings and change nothing remembered.
+    options.rememberSettings = !a.screenshotDir;
+    if (!a.screenshotDir) options.initial = sender::startUpSettings(a.defaults);
+    sender::showNamedSource(options.initial, a.picture.has_value(), a.movie.has_value());
     sender::MainWindow window(std::move(options));
 
     if (a.picture) {
