@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QTemporaryFile>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <algorithm>
@@ -53,9 +54,16 @@ ConfigRead readConfigFile(const QString& path, const QString& group) {
         return read;
     }
 
-    QSettings settings(path, QSettings::IniFormat);
-    // A file QSettings has read before in this process is read again, and its status set, only
-    // at the first access: the groups come before the status.
+    // QSettings keeps what it read of a path for the whole process and reads it again only when
+    // its size or millisecond time stamp changed, which two quick writes of the same length do
+    // not do: it reads the bytes just checked from a file of their own instead.
+    QTemporaryFile copy;
+    if (!copy.open() || copy.write(bytes) != bytes.size() || !copy.flush()) {
+        read.problem = QStringLiteral("cannot read it: no room for a working copy");
+        return read;
+    }
+    QSettings settings(copy.fileName(), QSettings::IniFormat);
+    // The status is set at the first access: the groups come before it.
     const QStringList groups = settings.childGroups();
     if (settings.status() != QSettings::NoError) {
         read.problem = settings.status() == QSettings::FormatError
