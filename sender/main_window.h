@@ -141,6 +141,7 @@ private:
     int encodeCount_ = 0;
     bool shutDown_ = false;
     bool encodedOnce_ = false;
+    bool openFailureShown_ = false;
     int currentPage_ = 0;
 
     QTabBar* tabs_ = nullptr;
@@ -155,6 +156,7 @@ private:
     QLineEdit* callsign_ = nullptr;
     QLineEdit* message_ = nullptr;
     QLineEdit* portField_ = nullptr;
+    QLabel* linkLabel_ = nullptr;  // the modulator link's state
     QCheckBox* aspect_ = nullptr;
     QPushButton* turnOn_ = nullptr;
     RsBar* rsBar_ = nullptr;
