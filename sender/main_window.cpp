@@ -122,14 +122,30 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     progressTimer_.setTimerType(Qt::PreciseTimer);
     connect(&sendTimer_, &QTimer::timeout, this, &MainWindow::sendTimerFired);
     connect(&progressTimer_, &QTimer::timeout, this, &MainWindow::progressTimerFired);
+    // The box comes once, when the modulator is not there at start; after that the link is
+    // tried again each frame period, and the line under the transmit switch tells how it goes.
     connect(&link_, &ModulatorLink::openFailed, this,
-            [this](const QString& message, const QString&) {
+            [this](const QString& message, const QString& reason) {
+                linkLabel_->setToolTip(reason);
+                if (openFailureShown_ || link_.timesOpened() > 0) return;
+                openFailureShown_ = true;
                 options_.message(windowTitle(), message);
             });
+    connect(&link_, &ModulatorLink::peerClosed, this,
+            [this] { linkLabel_->setToolTip(QStringLiteral("The modulator closed the link")); });
+    connect(&link_, &ModulatorLink::stateChanged, this, [this](LinkState state) {
+        linkLabel_->setText(linkStateText(state, link_.settings().port));
+        if (state == LinkState::Up) linkLabel_->setToolTip(QString());
+    });
     // The switch may be on before the link is up (--transmit, or a quick click): the modulator
-    // then hears "start" as soon as it can.
+    // then hears "start" as soon as it can. A modulator that comes back may have restarted
+    // unkeyed, or still be keyed from before the switch went off: it hears the switch again.
     connect(&link_, &ModulatorLink::opened, this, [this] {
-        if (controller_.transmitting()) link_.sendCommand(ModulatorCommand::Start);
+        if (controller_.transmitting()) {
+            link_.sendCommand(ModulatorCommand::Start);
+        } else if (link_.timesOpened() > 1) {
+            link_.sendCommand(ModulatorCommand::Stop);
+        }
     });
 }
 
@@ -206,6 +222,8 @@ void MainWindow::buildControls(QWidget* client) {
     connect(comport, &QPushButton::clicked, this, &MainWindow::setComportClicked);
     portField_ =
         place(new QLineEdit(QStringLiteral("1"), client), "ctl1602", QRect(157, 360, 20, 20));
+    // Empty until start() opens the link.
+    linkLabel_ = place(new QLabel(client), "linkState", QRect(5, 386, 265, 16));
 
     progress_ = place(new ProgressLine(client), "ctl2800", QRect(279, 305, 330, 6));
     status_ = place(new QLabel(client), "ctl1500", QRect(280, 285, 330, 15));
@@ -363,6 +381,7 @@ void MainWindow::remember() {
 
 void MainWindow::start() {
     if (options_.openLink) {
+        linkLabel_->setText(linkStateText(link_.state(), link_.settings().port));
         if (options_.startModulator) {
             static_cast<void>(link_.startModulator(static_cast<quint64>(winId())));
         } else {
@@ -453,7 +472,12 @@ void MainWindow::refreshStillCaption() {
         QString::fromStdString(encoder::fileNamePart(settings_.encoder.sourcePath)));
 }
 
-void MainWindow::sendTimerFired() { encode(encoder::kEncodeSend); }
+void MainWindow::sendTimerFired() {
+    // A frame is due: a link that went down is tried again first, so that the frame waits for
+    // it instead of being refused.
+    if (options_.openLink && !shutDown_) link_.reopenIfDown();
+    encode(encoder::kEncodeSend);
+}
 
 void MainWindow::progressTimerFired() { progress_->setEnd(controller_.progressTicked()); }
 

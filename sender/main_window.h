@@ -153,6 +153,7 @@ private:
     int encodeCount_ = 0;
     bool shutDown_ = false;
     bool encodedOnce_ = false;
+    bool openFailureShown_ = false;
     int currentPage_ = 0;
 
     QTabBar* tabs_ = nullptr;
@@ -167,6 +168,7 @@ private:
     QLineEdit* callsign_ = nullptr;
     QLineEdit* message_ = nullptr;
     QLineEdit* portField_ = nullptr;
+    QLabel* linkLabel_ = nullptr;  // the modulator link's state
     QCheckBox* aspect_ = nullptr;
     QPushButton* turnOn_ = nullptr;
     RsBar* rsBar_ = nullptr;

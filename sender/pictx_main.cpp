@@ -38,8 +38,9 @@ constexpr std::string_view kUsage =
     "on show and, with the transmit switch on, hands each frame to the modulator\n"
     "program (tonebox) over TCP, one frame per frame period.\n"
     "\n"
-    "  --tonebox-port N    the modulator's TCP port (998); the tonebox that pictx\n"
-    "                      starts is told to listen there\n"
+    "  --tonebox-port N    the modulator's TCP port (998); the modulator that pictx\n"
+    "                      starts is given \"--port N\" after the window id when N\n"
+    "                      is not 998\n"
     "  --no-tonebox        start no tonebox; connect to one already running\n"
     "  --picture FILE      load a still picture at start (BMP, GIF, JPEG, PNG, TIFF,\n"
     "                      WebP)\n"
@@ -65,7 +66,11 @@ constexpr std::string_view kUsage =
     "they change, and read at start. --picture shows the Still picture tab and\n"
     "--movie the Movie tab, whatever tab was remembered.\n"
     "\n"
-    "Ports below 1024 need privileges on Linux: give tonebox and pictx another port.\n";
+    "When the modulator ends or restarts, the link is tried again with each frame;\n"
+    "the line under the transmit switch shows its state.\n"
+    "\n"
+    "Ports below 1024 need privileges on Linux: the Debian package lets tonebox\n"
+    "open 998; otherwise give tonebox --port N and pictx --tonebox-port N.\n";
 
 struct Arguments {
     bool help = false;
@@ -189,7 +194,6 @@ int main(int argc, char** argv) {
 
     sender::MainWindowOptions options;
     options.link.port = static_cast<quint16>(a.toneboxPort);
-    options.link.extraArguments = {QStringLiteral("--port"), QString::number(a.toneboxPort)};
     options.startModulator = !a.noTonebox;
     options.airSpeed = a.speed;
     options.openLink = !a.screenshotDir;
