@@ -70,11 +70,12 @@ public:
           varChecks_(static_cast<size_t>(k_) * stride_),
           varDegree_(k_, 0),
           distance_(m_, kUnreached),
-          varMark_(k_ + m_, 0),
+          varMark_(k_, 0),
           degree_(m_, 0),
           rng_{kConstructionSeed} {
-        frontier_.reserve(m_);
-        next_.reserve(m_);
+        frontier_.resize(m_);
+        next_.resize(m_);
+        keys_.resize(m_);
     }
 
     // Gives information bit v `degree` edges (at most m, at most maxDegree).
@@ -82,7 +83,13 @@ public:
         for (int e = 0; e < degree; ++e) {
             const uint32_t c = chooseCheck(v, e > 0);
             connect(v, c);
-            if (e + 1 < degree) search(v, c, e == 0);
+            if (e + 1 < degree) {
+                if (e == 0) {
+                    search<true>(v, c);
+                } else {
+                    search<false>(v, c);
+                }
+            }
         }
     }
 
@@ -110,54 +117,62 @@ private:
     // Distances from c: afresh (full) or the pruned update after a further edge. A full search
     // stops once every check that can take an edge has its distance; those beyond stay
     // kUnreached, which only makes later pruned searches look a little further.
-    void search(uint32_t v, uint32_t c, bool full) {
-        ++stamp_;
-        varMark_[v] = stamp_;
+    template <bool kFull>
+    void search(uint32_t v, uint32_t c) {
+        // Locals, not members, in the loops: the stores through the arrays would otherwise make
+        // the compiler reload every member pointer.
+        const uint32_t stamp = ++stamp_;
+        uint32_t* mark = varMark_.data();
+        uint32_t* distance = distance_.data();
+        const uint32_t* degree = degree_.data();
+        const uint32_t* checkVars = checkVars_.data();
+        const uint32_t* varChecks = varChecks_.data();
+        const uint32_t* varDegree = varDegree_.data();
+        uint32_t* frontier = frontier_.data();
+        uint32_t* next = next_.data();
         const uint32_t limit = eligibleLimit();
-        uint32_t unreachedEligible = 0;
-        if (full) {
+        const uint32_t m = m_;
+        mark[v] = stamp;
+        uint32_t unreachedEligible = m;  // a pruned search never stops early
+        if constexpr (kFull) {
             std::fill(distance_.begin(), distance_.end(), kUnreached);
-            for (uint32_t d : degree_) unreachedEligible += d < limit ? 1 : 0;
-        } else {
-            unreachedEligible = m_;  // never stops early
+            unreachedEligible = 0;
+            for (uint32_t x = 0; x < m; ++x) unreachedEligible += degree[x] < limit ? 1 : 0;
+            if (degree[c] < limit) --unreachedEligible;
         }
-        distance_[c] = 0;
-        if (degree_[c] < limit) --unreachedEligible;
-        frontier_.assign(1, c);
+        distance[c] = 0;
+        frontier[0] = c;
+        size_t frontierSize = 1;
         // A pruned search that got as far as the farthest eligible check's distance cannot
         // change which checks are farthest any more.
-        const uint32_t depthLimit = full ? kUnreached : chosenDistance_ - 1;
-        for (uint32_t depth = 1; !frontier_.empty() && unreachedEligible > 0 && depth <= depthLimit;
+        const uint32_t depthLimit = kFull ? kUnreached : chosenDistance_ - 1;
+        for (uint32_t depth = 1; frontierSize > 0 && unreachedEligible > 0 && depth <= depthLimit;
              ++depth) {
-            next_.clear();
+            size_t nextSize = 0;
             const auto reach = [&](uint32_t d) {
-                if (distance_[d] > depth) {
-                    if (full && degree_[d] < limit) --unreachedEligible;
-                    distance_[d] = depth;
-                    next_.push_back(d);
+                if (distance[d] > depth) {
+                    if constexpr (kFull) unreachedEligible -= degree[d] < limit ? 1 : 0;
+                    distance[d] = depth;
+                    next[nextSize++] = d;
                 }
             };
-            for (uint32_t x : frontier_) {
-                const uint32_t* vars = &checkVars_[static_cast<size_t>(x) * checkStride_];
-                for (uint32_t i = 0; i < degree_[x]; ++i) {
+            for (size_t f = 0; f < frontierSize && unreachedEligible > 0; ++f) {
+                const uint32_t x = frontier[f];
+                const uint32_t* vars = checkVars + static_cast<size_t>(x) * checkStride_;
+                for (uint32_t i = 0; i < degree[x]; ++i) {
                     const uint32_t u = vars[i];
-                    if (varMark_[u] == stamp_) continue;
-                    varMark_[u] = stamp_;
-                    const uint32_t* checks = &varChecks_[static_cast<size_t>(u) * stride_];
-                    for (uint32_t j = 0; j < varDegree_[u]; ++j) reach(checks[j]);
+                    if (mark[u] == stamp) continue;
+                    mark[u] = stamp;
+                    const uint32_t* checks = varChecks + static_cast<size_t>(u) * stride_;
+                    for (uint32_t j = 0; j < varDegree[u]; ++j) reach(checks[j]);
                 }
-                // Parity bit j lies in checks j and j + 1.
-                if (x > 0 && varMark_[k_ + x - 1] != stamp_) {
-                    varMark_[k_ + x - 1] = stamp_;
-                    reach(x - 1);
-                }
-                if (x + 1 < m_ && varMark_[k_ + x] != stamp_) {
-                    varMark_[k_ + x] = stamp_;
-                    reach(x + 1);
-                }
-                if (unreachedEligible == 0) break;
+                // Parity bits x - 1 and x lead to checks x - 1 and x + 1 (reaching a check twice
+                // is harmless, so they need no marks).
+                if (x > 0) reach(x - 1);
+                if (x + 1 < m) reach(x + 1);
             }
-            std::swap(frontier_, next_);
+            std::swap(frontier, next);
+            frontierSize = nextSize;
         }
     }
 
@@ -165,25 +180,31 @@ private:
 
     // The eligible check farthest from v's checks (any, for v's first edge), the least used of
     // those, ties broken by the generator. The preference as one key per check, 0 for checks
-    // that cannot take the edge: distance above, room below; plain loops the compiler vectorises.
+    // that cannot take the edge: distance above, room below.
     uint32_t chooseCheck(uint32_t v, bool byDistance) {
         const uint32_t limit = eligibleLimit();
         const uint32_t* degree = degree_.data();
         const uint32_t* distance = distance_.data();
-        const auto key = [&](uint32_t c) -> uint32_t {
-            const uint32_t d = byDistance ? std::min(distance[c], 0xFFFFu) : 1;
-            return degree[c] < limit && d != 0 ? (d << 16) | (0xFFFF - degree[c]) : 0;
-        };
+        uint32_t* keys = keys_.data();
+        // Branch-free passes, so that the compiler can vectorise them. Without distances (a
+        // bit's first edge) every check counts as one step away.
+        const uint32_t distanceMask = byDistance ? 0xFFFFFFFFu : 0u;
+        const uint32_t distanceFloor = byDistance ? 0u : 1u;
         uint32_t best = 0;
-        for (uint32_t c = 0; c < m_; ++c) best = std::max(best, key(c));
+        for (uint32_t c = 0; c < m_; ++c) {
+            const uint32_t d = std::min((distance[c] & distanceMask) | distanceFloor, 0xFFFFu);
+            const uint32_t open = 0u - static_cast<uint32_t>((degree[c] < limit) & (d != 0));
+            keys[c] = ((d << 16) | (0xFFFF - degree[c])) & open;
+            best = std::max(best, keys[c]);
+        }
         chosenDistance_ = kUnreached;
         if (best != 0) {
             if (byDistance) chosenDistance_ = best >> 16;
             uint32_t ties = 0;
-            for (uint32_t c = 0; c < m_; ++c) ties += key(c) == best ? 1 : 0;
+            for (uint32_t c = 0; c < m_; ++c) ties += keys[c] == best ? 1 : 0;
             uint32_t skip = rng_.below(ties);
             for (uint32_t c = 0; c < m_; ++c)
-                if (key(c) == best && skip-- == 0) return c;
+                if (keys[c] == best && skip-- == 0) return c;
         }
         // Every check with room left is already a neighbour: break the even fill rather than
         // give a bit the same check twice.
@@ -208,12 +229,13 @@ private:
     std::vector<uint32_t> varChecks_;  // checks of each information bit
     std::vector<uint32_t> varDegree_;
     std::vector<uint32_t> distance_;  // checks from the current bit's checks; 0 for those
-    std::vector<uint32_t> varMark_;   // == stamp_: visited in this search
+    std::vector<uint32_t> varMark_;   // information bits; == stamp_: visited in this search
     std::vector<uint32_t> degree_;    // information edges of each check
     uint32_t stamp_ = 0;
     uint32_t chosenDistance_ = kUnreached;  // of the check chooseCheck() returned last
     uint32_t ceilUsed_ = 0;                 // checks that took a floorDegree_ + 1st edge
     std::vector<uint32_t> frontier_, next_;
+    std::vector<uint32_t> keys_;  // chooseCheck()'s preference per check
     SplitMix64 rng_;
 };
 
