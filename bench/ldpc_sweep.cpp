@@ -22,18 +22,23 @@ namespace {
 
 constexpr std::string_view kUsage =
     "Usage: ldpc_sweep [--code normal|robust|K:N]... [--ebn0 LO:HI:STEP] [--frames N]\n"
-    "                  [--errors N] [--iterations N] [--normalisation A] [--seed S]\n"
+    "                  [--errors N] [--iterations N] [--normalisation A]\n"
+    "                  [--parity-normalisation A] [--seed S]\n"
     "\n"
     "--code           code to measure; repeatable (default: normal and robust)\n"
     "--ebn0           Eb/N0 points in dB (default 0:4:0.25)\n"
     "--frames         most frames per point (default 2000)\n"
     "--errors         stop a point after this many frame errors (default 100)\n"
     "--iterations     decoder's iteration limit (default 50)\n"
-    "--normalisation  min-sum scale factor (default 0.8)\n"
+    "--normalisation  min-sum scale of the messages to information bits (default 0.8)\n"
+    "--parity-normalisation\n"
+    "                 the same for the messages to parity bits (default 1)\n"
     "--seed           noise and data seed (default 1)\n"
     "\n"
-    "Prints one row per point: Eb/N0, frames, frame errors, FER, bit error rate of the\n"
-    "information bits, mean iterations, mean decode time; then each code's 1e-2 crossing.\n";
+    "Prints one row per point: Eb/N0, frames, frame errors (the decoder gave up or its\n"
+    "information bits are wrong), FER, the share of frames with wrong information bits (what\n"
+    "the unit checks see), bit error rate of the information bits, mean iterations, mean\n"
+    "decode time; then each code's 1e-2 crossing of FER.\n";
 
 struct SplitMix64 {
     uint64_t state;
@@ -76,7 +81,7 @@ int main(int argc, char** argv) {
     std::vector<std::pair<int, int>> codes;
     double lo = 0.0, hi = 4.0, step = 0.25;
     long long frames = 2000, errors = 100, iterations = 50, seed = 1;
-    double normalisation = 0.8;
+    double normalisation = 0.8, parityNormalisation = 1.0;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -115,6 +120,9 @@ int main(int argc, char** argv) {
             ok = parseInt(value, iterations) && iterations > 0;
         } else if (arg == "--normalisation") {
             ok = parseDouble(value, normalisation) && normalisation > 0 && normalisation <= 1;
+        } else if (arg == "--parity-normalisation") {
+            ok = parseDouble(value, parityNormalisation) && parityNormalisation > 0 &&
+                 parityNormalisation <= 1;
         } else if (arg == "--seed") {
             ok = parseInt(value, seed);
         } else {
@@ -146,11 +154,12 @@ int main(int argc, char** argv) {
             "code (%d, %d), rate %.4f: %d info bits of degree %d, %d of degree 3; "
             "built in %.0f ms\n",
             n, k, rate, code->highCount, code->highDegree, k - code->highCount, buildMs);
-        std::printf("%8s %7s %6s %10s %10s %6s %8s\n", "Eb/N0", "frames", "errors", "FER", "BER",
-                    "iters", "ms/word");
+        std::printf("%8s %7s %6s %10s %10s %10s %6s %8s\n", "Eb/N0", "frames", "errors", "FER",
+                    "info FER", "BER", "iters", "ms/word");
 
-        modem::LdpcDecoder decoder(
-            *code, {static_cast<int>(iterations), static_cast<float>(normalisation)});
+        modem::LdpcDecoder decoder(*code,
+                                   {static_cast<int>(iterations), static_cast<float>(normalisation),
+                                    static_cast<float>(parityNormalisation)});
         SplitMix64 rng{static_cast<uint64_t>(seed)};
         std::vector<uint8_t> info(static_cast<size_t>(k)), word(static_cast<size_t>(n)),
             decoded(static_cast<size_t>(k));
@@ -158,7 +167,7 @@ int main(int argc, char** argv) {
         std::vector<Point> points;
         for (double ebn0 = lo; ebn0 <= hi + 1e-9; ebn0 += step) {
             const double sigma = std::sqrt(1.0 / (2.0 * rate * std::pow(10.0, ebn0 / 10.0)));
-            long long sent = 0, frameErrors = 0, bitErrors = 0, iterationSum = 0;
+            long long sent = 0, frameErrors = 0, infoErrors = 0, bitErrors = 0, iterationSum = 0;
             double decodeSeconds = 0;
             while (sent < frames && frameErrors < errors) {
                 for (auto& bit : info) bit = static_cast<uint8_t>(rng.next() >> 63);
@@ -175,12 +184,15 @@ int main(int argc, char** argv) {
                 for (size_t i = 0; i < info.size(); ++i) wrong += info[i] != decoded[i];
                 bitErrors += wrong;
                 frameErrors += (!result.ok || wrong != 0) ? 1 : 0;
+                infoErrors += wrong != 0 ? 1 : 0;
                 iterationSum += result.iterations;
                 ++sent;
             }
             const double fer = static_cast<double>(frameErrors) / static_cast<double>(sent);
-            std::printf("%8.2f %7lld %6lld %10.2e %10.2e %6.1f %8.3f\n", ebn0, sent, frameErrors,
-                        fer, static_cast<double>(bitErrors) / static_cast<double>(sent * k),
+            std::printf("%8.2f %7lld %6lld %10.2e %10.2e %10.2e %6.1f %8.3f\n", ebn0, sent,
+                        frameErrors, fer,
+                        static_cast<double>(infoErrors) / static_cast<double>(sent),
+                        static_cast<double>(bitErrors) / static_cast<double>(sent * k),
                         static_cast<double>(iterationSum) / static_cast<double>(sent),
                         1e3 * decodeSeconds / static_cast<double>(sent));
             std::fflush(stdout);

@@ -22,7 +22,7 @@ struct DegreeMix {
 };
 constexpr std::array<DegreeMix, 9> kDegreeMixes{{
     {1.0 / 3, 12, 1, 3},
-    {2.0 / 5, 12, 1, 2},
+    {2.0 / 5, 12, 1, 3},
     {1.0 / 2, 8, 2, 5},
     {3.0 / 5, 12, 1, 3},
     {2.0 / 3, 13, 1, 10},
@@ -76,6 +76,7 @@ public:
         frontier_.resize(m_);
         next_.resize(m_);
         keys_.resize(m_);
+        nearMark_.resize(m_, kUnreached);
     }
 
     // Gives information bit v `degree` edges (at most m, at most maxDegree).
@@ -102,6 +103,12 @@ private:
     static constexpr uint32_t kUnreached = std::numeric_limits<uint32_t>::max();
     // Room beyond the even fill, for the rare bit that finds no check with room left.
     static constexpr uint32_t kSpareEdges = 4;
+    // Checks closer than this along the accumulator to one of a bit's checks are taken only
+    // when no farther one is as far in the graph: two checks of a bit s apart on the chain
+    // close a cycle through s parity bits of degree 2, the bit's only way out of it being its
+    // remaining edges (a cycle with little extrinsic message degree, which min-sum gets stuck
+    // in: the parity bits between the two checks flip together).
+    static constexpr uint32_t kChainGap = 16;
 
     bool isNeighbour(uint32_t v, uint32_t c) const {
         const uint32_t* own = &varChecks_[static_cast<size_t>(v) * stride_];
@@ -112,6 +119,9 @@ private:
         if (degree_[c] == floorDegree_) ++ceilUsed_;
         checkVars_[static_cast<size_t>(c) * checkStride_ + degree_[c]++] = v;
         varChecks_[static_cast<size_t>(v) * stride_ + varDegree_[v]++] = c;
+        const uint32_t first = c > kChainGap ? c - kChainGap : 0;
+        const uint32_t last = std::min(c + kChainGap, m_ - 1);
+        for (uint32_t x = first; x <= last; ++x) nearMark_[x] = v;
     }
 
     // Distances from c: afresh (full) or the pruned update after a further edge. A full search
@@ -192,14 +202,15 @@ private:
         const uint32_t distanceFloor = byDistance ? 0u : 1u;
         uint32_t best = 0;
         for (uint32_t c = 0; c < m_; ++c) {
-            const uint32_t d = std::min((distance[c] & distanceMask) | distanceFloor, 0xFFFFu);
+            const uint32_t d = std::min((distance[c] & distanceMask) | distanceFloor, 0x7FFFu);
+            const uint32_t far = nearMark_[c] != v ? 1u : 0u;
             const uint32_t open = 0u - static_cast<uint32_t>((degree[c] < limit) & (d != 0));
-            keys[c] = ((d << 16) | (0xFFFF - degree[c])) & open;
+            keys[c] = ((d << 17) | (far << 16) | (0xFFFF - degree[c])) & open;
             best = std::max(best, keys[c]);
         }
         chosenDistance_ = kUnreached;
         if (best != 0) {
-            if (byDistance) chosenDistance_ = best >> 16;
+            if (byDistance) chosenDistance_ = best >> 17;
             uint32_t ties = 0;
             for (uint32_t c = 0; c < m_; ++c) ties += keys[c] == best ? 1 : 0;
             uint32_t skip = rng_.below(ties);
@@ -235,11 +246,12 @@ private:
     uint32_t chosenDistance_ = kUnreached;  // of the check chooseCheck() returned last
     uint32_t ceilUsed_ = 0;                 // checks that took a floorDegree_ + 1st edge
     std::vector<uint32_t> frontier_, next_;
-    std::vector<uint32_t> keys_;  // chooseCheck()'s preference per check
+    std::vector<uint32_t> keys_;      // chooseCheck()'s preference per check
+    std::vector<uint32_t> nearMark_;  // == v: near one of bit v's checks on the accumulator
     SplitMix64 rng_;
 };
 
-// Beyond this an LLR says nothing more; keeps the sums finite however long a word fails.
+// Beyond this an LLR says nothing more: the cap of the input values and of every message.
 constexpr float kLlrLimit = 1e6f;
 constexpr uint32_t kSignBit = 0x8000'0000u;
 
@@ -367,6 +379,12 @@ LdpcDecodeResult LdpcDecoder::process(std::span<const float> llr, std::span<uint
     LdpcDecodeResult result;
     result.ok = checksHold();
     const float alpha = settings_.normalisation;
+    // Messages to the parity bits are scaled by parityNormalisation (1 by default): along the
+    // accumulator's chain of degree-2 bits a message passes from check to check with each
+    // hop's scale, so with 0.8 it settles at 4 times the channel LLRs at most, and a run of
+    // parity bits received wrong (or the last one, which has one check only) can stay wrong
+    // however sure the information bits are: a floor of a few 1e-3 at rate 1/2.
+    const float parityScale = settings_.parityNormalisation;
     float* post = posterior_.data();
     float* msg = messages_.data();
     float* ext = extrinsic_.data();
@@ -396,17 +414,26 @@ LdpcDecodeResult LdpcDecoder::process(std::span<const float> llr, std::span<uint
                 min1 = least ? a : min1;
             }
             signs &= kSignBit;
-            const float scaled1 = alpha * min1;
-            const float scaled2 = alpha * min2;
+            // Capped so that a posterior, its channel value plus at most one message per check,
+            // stays finite however long a word fails; no sum ever needs clamping.
+            min1 = std::min(min1, kLlrLimit);
+            min2 = std::min(min2, kLlrLimit);
+            // The row's last one or two bits are parity bits (see parityScale above).
+            const uint32_t infoBits = degree - (r > 0 ? 2 : 1);
+            const float info1 = alpha * min1;
+            const float info2 = alpha * min2;
+            const float parity1 = parityScale * min1;
+            const float parity2 = parityScale * min2;
             for (uint32_t i = 0; i < degree; ++i) {
                 const float t = ext[i];
-                const float magnitude = i == minAt ? scaled2 : scaled1;
+                const float magnitude =
+                    i < infoBits ? (i == minAt ? info2 : info1) : (i == minAt ? parity2 : parity1);
                 // The product of the other values' signs: all of them times this one's.
                 const float out =
                     std::bit_cast<float>(std::bit_cast<uint32_t>(magnitude) |
                                          ((std::bit_cast<uint32_t>(t) ^ signs) & kSignBit));
                 rowMsg[i] = out;
-                post[vars[i]] = std::clamp(t + out, -kLlrLimit, kLlrLimit);
+                post[vars[i]] = t + out;
             }
         }
         ++result.iterations;

@@ -78,8 +78,9 @@ struct LdpcDecodeResult {
 class LdpcDecoder {
 public:
     struct Settings {
-        int maxIterations = 50;      // 1..; passes before giving up
-        float normalisation = 0.8f;  // scales each check's minimum; (0, 1]
+        int maxIterations = 50;            // 1..; passes before giving up
+        float normalisation = 0.8f;        // scales each check's minimum; (0, 1]
+        float parityNormalisation = 1.0f;  // the same for the messages to parity bits
     };
 
     explicit LdpcDecoder(LdpcCode code);
