@@ -30,7 +30,8 @@ constexpr std::string_view kUsage =
     "--frames         most frames per point (default 2000)\n"
     "--errors         stop a point after this many frame errors (default 100)\n"
     "--iterations     decoder's iteration limit (default 50)\n"
-    "--normalisation  min-sum scale of the messages to information bits (default 0.8)\n"
+    "--normalisation  min-sum scale of the messages to information bits (default: the\n"
+    "                 code's own, 0.7 or 0.8)\n"
     "--parity-normalisation\n"
     "                 the same for the messages to parity bits (default 1)\n"
     "--seed           noise and data seed (default 1)\n"
@@ -81,7 +82,7 @@ int main(int argc, char** argv) {
     std::vector<std::pair<int, int>> codes;
     double lo = 0.0, hi = 4.0, step = 0.25;
     long long frames = 2000, errors = 100, iterations = 50, seed = 1;
-    double normalisation = 0.8, parityNormalisation = 1.0;
+    double normalisation = 0.0, parityNormalisation = 1.0;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -154,12 +155,15 @@ int main(int argc, char** argv) {
             "code (%d, %d), rate %.4f: %d info bits of degree %d, %d of degree 3; "
             "built in %.0f ms\n",
             n, k, rate, code->highCount, code->highDegree, k - code->highCount, buildMs);
-        std::printf("%8s %7s %6s %10s %10s %10s %6s %8s\n", "Eb/N0", "frames", "errors", "FER",
-                    "info FER", "BER", "iters", "ms/word");
 
         modem::LdpcDecoder decoder(*code,
                                    {static_cast<int>(iterations), static_cast<float>(normalisation),
                                     static_cast<float>(parityNormalisation)});
+        std::printf("min-sum scales %.2f (information bits), %.2f (parity bits), %lld iterations\n",
+                    decoder.settings().normalisation, decoder.settings().parityNormalisation,
+                    iterations);
+        std::printf("%8s %7s %6s %10s %10s %10s %6s %8s\n", "Eb/N0", "frames", "errors", "FER",
+                    "info FER", "BER", "iters", "ms/word");
         SplitMix64 rng{static_cast<uint64_t>(seed)};
         std::vector<uint8_t> info(static_cast<size_t>(k)), word(static_cast<size_t>(n)),
             decoded(static_cast<size_t>(k));

@@ -7,10 +7,12 @@
 // sits in checks j and j + 1 (the last one only in check m - 1), so check j reads
 //     p[j] = p[j - 1] ^ (XOR of the information bits in check j),
 // and the encoder is one running XOR. Hi is built by progressive edge growth: the information
-// bits are placed one edge at a time, each edge going to a check as far from the bit as the graph
-// so far allows (the farthest level of a breadth-first search, or one not reached at all), the
-// least-used such check first, ties broken by a fixed-seed generator. Checks are filled evenly:
-// every check gets floor(E/m) or ceil(E/m) information edges, E the information edges in all.
+// bits are placed one edge at a time, high-degree bits first, each edge going to a check as far
+// from the bit as the graph so far allows (the farthest level of a breadth-first search), among
+// those one at least 16 checks along the accumulator from the bit's other checks, then the least
+// used, ties broken by a fixed-seed generator. Checks are filled evenly: every check gets
+// floor(E/m) or ceil(E/m) information edges, E the information edges in all. The modem's two
+// codes have no 4-cycles.
 //
 // Information bits have one of two degrees: a share of them a high degree, the rest degree 3
 // (the degree-3 bits carry the code near its threshold, the high-degree ones start the
@@ -41,6 +43,10 @@ struct LdpcCode {
     int n = 0;           // codeword bits; parity bits at k..n-1
     int highDegree = 0;  // degree of information bits 0..highCount-1
     int highCount = 0;   // the remaining k - highCount information bits have degree 3
+    // The decoder's scale of check messages to information bits that measured best for this
+    // degree mix: 0.7 where a share of 2/5 or more have degree 8-12 (rate 1/2 and below; a bit
+    // of high degree adds many overestimated minima), 0.8 above.
+    float normalisation = 0.8f;
     // H by rows: the bits of check r are rowBits[rowStart[r] .. rowStart[r + 1]), information
     // bits first in increasing order, then the parity bits (r - 1 and r; check 0 has only 0).
     std::vector<uint32_t> rowStart;  // m + 1 entries
@@ -79,7 +85,7 @@ class LdpcDecoder {
 public:
     struct Settings {
         int maxIterations = 50;            // 1..; passes before giving up
-        float normalisation = 0.8f;        // scales each check's minimum; (0, 1]
+        float normalisation = 0.0f;        // scales each check's minimum; (0, 1], 0: the code's own
         float parityNormalisation = 1.0f;  // the same for the messages to parity bits
     };
 

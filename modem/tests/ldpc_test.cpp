@@ -97,9 +97,10 @@ INSTANTIATE_TEST_SUITE_P(Ldpc, ModemCodes,
                          });
 
 // Degrees as designed: information bits highDegree or 3, parity bits 2 (the last 1), every
-// check floor(E/m) or ceil(E/m) information bits plus its one or two parity bits; and no two
-// bits share two checks (a 4-cycle), which the edge growth avoids at these sizes.
-TEST_P(ModemCodes, DegreesAndGirthAsDesigned) {
+// check floor(E/m) or ceil(E/m) information bits plus its one or two parity bits; no two bits
+// share two checks (a 4-cycle), which the edge growth avoids at these sizes. The matrix is
+// pinned by its hash: a compiler or library that changes the construction fails here.
+TEST_P(ModemCodes, BuiltAsDesigned) {
     const LdpcCode& c = code();
     const int m = c.checks();
     ASSERT_EQ(c.rowStart.size(), static_cast<size_t>(m) + 1);
@@ -145,20 +146,11 @@ TEST_P(ModemCodes, DegreesAndGirthAsDesigned) {
         atCeil += d > floorDegree;
     }
     EXPECT_EQ(atCeil, infoEdges % m);
-}
 
-// The construction is a pure function of (k, n): a second build gives the same matrix, and the
-// matrix is pinned by its hash, so a compiler or library that changes it fails here.
-TEST_P(ModemCodes, ConstructionIsReproducible) {
-    const std::optional<LdpcCode> again = makeLdpcCode(code().k, code().n);
-    ASSERT_TRUE(again.has_value());
-    EXPECT_EQ(again->rowBits, code().rowBits);
-    EXPECT_EQ(again->rowStart, code().rowStart);
     uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a over the row lists
-    for (uint32_t bit : code().rowBits) hash = (hash ^ bit) * 0x100000001B3ull;
-    for (uint32_t start : code().rowStart) hash = (hash ^ start) * 0x100000001B3ull;
-    const uint64_t pinned =
-        code().k * 2 == code().n ? 0xe252bd3ec889923eull : 0x7a8e2352b06dc2a2ull;
+    for (uint32_t bit : c.rowBits) hash = (hash ^ bit) * 0x100000001B3ull;
+    for (uint32_t start : c.rowStart) hash = (hash ^ start) * 0x100000001B3ull;
+    const uint64_t pinned = c.k * 2 == c.n ? 0xe252bd3ec889923eull : 0x7a8e2352b06dc2a2ull;
     EXPECT_EQ(hash, pinned) << std::hex << "0x" << hash;
 }
 
@@ -222,15 +214,16 @@ TEST_P(ModemCodes, WrongParityRunsAreCorrected) {
         checkDecodes({.maxIterations = 50, .normalisation = 0.8f, .parityNormalisation = 0.8f}), 0);
 }
 
-// Against the encoder on BPSK over AWGN (fixed seed): well below the threshold nearly every word
-// fails, about 1 dB above the measured 1e-2 point nearly every word decodes, and no word is ever
-// reported decoded that is not a codeword, or decoded to the wrong codeword here.
+// Against the encoder on BPSK over AWGN (fixed seed): 1 dB below the Eb/N0 where ldpc_sweep
+// measures a frame error rate of 1e-2 (1.2 dB at rate 1/2, 2.5 dB at rate 3/4) nearly every word
+// fails, 1 dB above it nearly every word decodes, and no word is ever reported decoded that is
+// not a codeword, or decoded to the wrong codeword here.
 TEST_P(ModemCodes, NoisyWordsFailBelowAndDecodeAboveThreshold) {
     const LdpcCode& c = code();
     LdpcDecoder decoder(c);
     const bool half = c.k * 2 == c.n;
-    const double below = half ? 0.0 : 1.0;  // Eb/N0 in dB
-    const double above = half ? 2.5 : 3.8;
+    const double below = half ? 0.2 : 1.5;  // Eb/N0 in dB
+    const double above = half ? 2.2 : 3.5;
     Rng rng{2026};
     std::vector<uint8_t> decoded(static_cast<size_t>(c.n));
     for (const double ebn0 : {below, above}) {
@@ -259,9 +252,9 @@ TEST_P(ModemCodes, NoisyWordsFailBelowAndDecodeAboveThreshold) {
 // Erasures: a word with every LLR 0 carries nothing and must fail, though the all-zero
 // hard decision satisfies every check; so must a word with more erasures than parity bits.
 // Fewer erasures than the code's capacity are filled in.
-TEST_P(ModemCodes, ErasuresFillInOrFailCleanly) {
-    const LdpcCode& c = code();
-    LdpcDecoder decoder(c, {.maxIterations = 20, .normalisation = 0.8f});
+TEST(Ldpc, ErasuresFillInOrFailCleanly) {
+    const LdpcCode& c = modemCode(kLdpcNormalK, kLdpcNormalN);
+    LdpcDecoder decoder(c, {.maxIterations = 20});
     std::vector<uint8_t> decoded(static_cast<size_t>(c.n), 7);
     LdpcDecodeResult result =
         decoder.process(std::vector<float>(static_cast<size_t>(c.n), 0.0f), decoded);
@@ -277,7 +270,7 @@ TEST_P(ModemCodes, ErasuresFillInOrFailCleanly) {
             if (rng.uniform() < share) value = 0.0f;
         return llr;
     };
-    const double capacity = 1.0 - rate();  // share of erasures a perfect code could fill
+    const double capacity = 0.25;  // 1 - rate: the share of erasures a perfect code could fill
     result = decoder.process(erase(capacity * 0.6), decoded);
     EXPECT_TRUE(result.ok);
     EXPECT_EQ(decoded, word) << firstDifference(decoded, word);
@@ -287,9 +280,9 @@ TEST_P(ModemCodes, ErasuresFillInOrFailCleanly) {
 
 // Whatever comes in, success means a codeword: pure noise with few iterations, huge and
 // non-finite LLRs.
-TEST_P(ModemCodes, SuccessOnlyForCodewords) {
-    const LdpcCode& c = code();
-    LdpcDecoder decoder(c, {.maxIterations = 3, .normalisation = 0.8f});
+TEST(Ldpc, SuccessOnlyForCodewords) {
+    const LdpcCode& c = modemCode(kLdpcNormalK, kLdpcNormalN);
+    LdpcDecoder decoder(c, {.maxIterations = 3});
     Rng rng{99};
     std::vector<uint8_t> decoded(static_cast<size_t>(c.n));
     std::vector<float> llr(static_cast<size_t>(c.n));
@@ -317,13 +310,12 @@ TEST_P(ModemCodes, SuccessOnlyForCodewords) {
 }
 
 // A decoder object carries nothing from one word to the next.
-TEST_P(ModemCodes, DecoderKeepsNoStateBetweenWords) {
-    const LdpcCode& c = code();
+TEST(Ldpc, DecoderKeepsNoStateBetweenWords) {
+    const LdpcCode& c = modemCode(kLdpcNormalK, kLdpcNormalN);
     LdpcDecoder decoder(c);
     Rng rng{31};
-    const double ebn0 = c.k * 2 == c.n ? 1.2 : 2.8;
-    const std::vector<float> first = awgnLlr(encode(c, rng.bits(c.k)), rate(), ebn0, rng);
-    const std::vector<float> second = awgnLlr(encode(c, rng.bits(c.k)), rate(), 0.0, rng);
+    const std::vector<float> first = awgnLlr(encode(c, rng.bits(c.k)), 0.75, 2.5, rng);
+    const std::vector<float> second = awgnLlr(encode(c, rng.bits(c.k)), 0.75, 0.0, rng);
     std::vector<uint8_t> a(static_cast<size_t>(c.n)), b(a.size());
     const LdpcDecodeResult resultA = decoder.process(first, a);
     decoder.process(second, b);
@@ -333,8 +325,8 @@ TEST_P(ModemCodes, DecoderKeepsNoStateBetweenWords) {
     EXPECT_EQ(a, b) << firstDifference(a, b);
 }
 
-// Any (k, n) in the rate range gives a code whose words check out and decode; sizes outside it
-// and wrong buffer sizes are refused.
+// Any (k, n) in the rate range gives the same code on every build, whose words check out and
+// decode; sizes outside it and wrong buffer sizes are refused.
 TEST(Ldpc, SmallCodesAcrossTheRateRange) {
     const std::pair<int, int> sizes[] = {{40, 120},    {100, 290},  {344, 688},  {344, 516},
                                          {1032, 1290}, {850, 1000}, {900, 1000}, {3, 8}};
@@ -343,6 +335,7 @@ TEST(Ldpc, SmallCodesAcrossTheRateRange) {
         SCOPED_TRACE("k " + std::to_string(k) + ", n " + std::to_string(n));
         const std::optional<LdpcCode> code = makeLdpcCode(k, n);
         ASSERT_TRUE(code.has_value());
+        EXPECT_EQ(makeLdpcCode(k, n)->rowBits, code->rowBits);  // a pure function of (k, n)
         LdpcDecoder decoder(*code);
         for (int trial = 0; trial < 3; ++trial) {
             const std::vector<uint8_t> word = encode(*code, rng.bits(k));
