@@ -1,5 +1,5 @@
-// The modem's LDPC codes: decoding a noisy word at the operating point (a quarter dB above the
-// Eb/N0 where the frame error rate is 1e-2, as bench/ldpc_sweep.cpp measures it), decoding a
+// The modem's LDPC codes: decoding a noisy word at the operating point (about a quarter dB above
+// the Eb/N0 where the frame error rate is 1e-2, as bench/ldpc_sweep.cpp measures it), decoding a
 // hopeless word (every iteration spent: the worst case per modem frame), encoding, and building
 // a code. Items are codeword bits.
 
@@ -30,13 +30,7 @@ struct SplitMix64 {
     }
 };
 
-const modem::LdpcCode& modemCode(int k, int n) {
-    static const modem::LdpcCode normal =
-        modem::makeLdpcCode(modem::kLdpcNormalK, modem::kLdpcNormalN).value();
-    static const modem::LdpcCode robust =
-        modem::makeLdpcCode(modem::kLdpcRobustK, modem::kLdpcRobustN).value();
-    return k == normal.k && n == normal.n ? normal : robust;
-}
+const modem::LdpcCode& modemCode(int k, int n) { return *modem::sharedLdpcCode(k, n); }
 
 // BPSK over AWGN at ebn0Db, seed 1.
 std::vector<std::vector<float>> noisyWords(const modem::LdpcCode& code, double ebn0Db) {

@@ -5,6 +5,8 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <utility>
 
 namespace modem {
@@ -305,6 +307,19 @@ std::optional<LdpcCode> makeLdpcCode(int k, int n) {
         code.rowStart.push_back(static_cast<uint32_t>(code.rowBits.size()));
     }
     return code;
+}
+
+std::shared_ptr<const LdpcCode> sharedLdpcCode(int k, int n) {
+    // A cache of a pure function's results: nothing in it changes what any caller computes.
+    static std::mutex mutex;
+    static std::map<std::pair<int, int>, std::shared_ptr<const LdpcCode>> codes;
+    const std::lock_guard lock(mutex);
+    auto [it, added] = codes.try_emplace({k, n});
+    if (added) {
+        if (std::optional<LdpcCode> code = makeLdpcCode(k, n))
+            it->second = std::make_shared<const LdpcCode>(std::move(*code));
+    }
+    return it->second;
 }
 
 bool encodeLdpc(const LdpcCode& code, std::span<const uint8_t> info, std::span<uint8_t> codeword) {

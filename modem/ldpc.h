@@ -22,6 +22,7 @@
 // Everything is deterministic: the same (k, n) gives the same code on every machine.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -56,9 +57,13 @@ struct LdpcCode {
 };
 
 // The code for k information bits in n-bit codewords, or nothing when k < 1 or k / n is outside
-// [kLdpcMinRate, kLdpcMaxRate]. Takes 0.2 s (rate 3/4) and 0.9 s (rate 1/2) for the modem's
+// [kLdpcMinRate, kLdpcMaxRate]. Takes 0.2 s (rate 3/4) and 0.7 s (rate 1/2) for the modem's
 // codes on one core here; build it once per modulator or demodulator.
 [[nodiscard]] std::optional<LdpcCode> makeLdpcCode(int k, int n);
+
+// makeLdpcCode() built once per process and (k, n), for a modulator and a demodulator (or many
+// tests) to share; null where makeLdpcCode() gives nothing. Thread-safe.
+[[nodiscard]] std::shared_ptr<const LdpcCode> sharedLdpcCode(int k, int n);
 
 // Systematic encoding: codeword = info bits, then the n - k parity bits. Bits are bytes 0 or 1
 // (only the lowest bit of an info byte is read). info.size() must be code.k and codeword.size()

@@ -69,15 +69,11 @@ std::string firstDifference(const std::vector<uint8_t>& a, const std::vector<uin
     return "bit " + std::to_string(pa - a.begin()) + " of " + std::to_string(a.size());
 }
 
-// The two modem codes, built once per test program.
 const LdpcCode& modemCode(int k, int n) {
-    static std::vector<std::pair<std::pair<int, int>, LdpcCode>> built;
-    for (const auto& [kn, code] : built)
-        if (kn == std::pair{k, n}) return code;
-    std::optional<LdpcCode> code = makeLdpcCode(k, n);
-    EXPECT_TRUE(code.has_value());
-    built.emplace_back(std::pair{k, n}, code.value_or(LdpcCode{}));
-    return built.back().second;
+    const std::shared_ptr<const LdpcCode> code = sharedLdpcCode(k, n);
+    EXPECT_NE(code, nullptr);
+    static const LdpcCode none;
+    return code ? *code : none;  // the cache keeps it
 }
 
 class ModemCodes : public ::testing::TestWithParam<std::pair<int, int>> {
@@ -353,6 +349,9 @@ TEST(Ldpc, SmallCodesAcrossTheRateRange) {
     EXPECT_FALSE(makeLdpcCode(10, 10).has_value());
     EXPECT_FALSE(makeLdpcCode(100, 400).has_value());  // rate 1/4
     EXPECT_FALSE(makeLdpcCode(95, 100).has_value());   // rate 0.95
+    EXPECT_EQ(sharedLdpcCode(95, 100), nullptr);
+    EXPECT_EQ(sharedLdpcCode(344, 688), sharedLdpcCode(344, 688));  // built once
+    EXPECT_NE(sharedLdpcCode(344, 688), sharedLdpcCode(344, 516));
 
     const std::optional<LdpcCode> code = makeLdpcCode(40, 80);
     ASSERT_TRUE(code.has_value());
