@@ -203,15 +203,17 @@ private:
         const uint32_t limit = eligibleLimit();
         const uint32_t* degree = degree_.data();
         const uint32_t* distance = distance_.data();
+        const uint32_t* near = nearMark_.data();
         uint32_t* keys = keys_.data();
+        const uint32_t m = m_;  // a local: the stores to keys could otherwise change m_
         // Branch-free passes, so that the compiler can vectorise them. Without distances (a
         // bit's first edge) every check counts as one step away.
         const uint32_t distanceMask = byDistance ? 0xFFFFFFFFu : 0u;
         const uint32_t distanceFloor = byDistance ? 0u : 1u;
         uint32_t best = 0;
-        for (uint32_t c = 0; c < m_; ++c) {
+        for (uint32_t c = 0; c < m; ++c) {
             const uint32_t d = std::min((distance[c] & distanceMask) | distanceFloor, 0x7FFFu);
-            const uint32_t far = nearMark_[c] != v ? 1u : 0u;
+            const uint32_t far = near[c] != v ? 1u : 0u;
             const uint32_t open = 0u - static_cast<uint32_t>((degree[c] < limit) & (d != 0));
             keys[c] = ((d << 17) | (far << 16) | (0xFFFF - degree[c])) & open;
             best = std::max(best, keys[c]);
@@ -220,9 +222,9 @@ private:
         if (best != 0) {
             if (byDistance) chosenDistance_ = best >> 17;
             uint32_t ties = 0;
-            for (uint32_t c = 0; c < m_; ++c) ties += keys[c] == best ? 1 : 0;
+            for (uint32_t c = 0; c < m; ++c) ties += keys[c] == best ? 1 : 0;
             uint32_t skip = rng_.below(ties);
-            for (uint32_t c = 0; c < m_; ++c)
+            for (uint32_t c = 0; c < m; ++c)
                 if (keys[c] == best && skip-- == 0) return c;
         }
         // Every check with room left is already a neighbour: break the even fill rather than
