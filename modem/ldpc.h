@@ -89,8 +89,10 @@ struct LdpcDecodeResult {
 class LdpcDecoder {
 public:
     struct Settings {
-        int maxIterations = 50;            // 1..; passes before giving up
-        float normalisation = 0.0f;        // scales each check's minimum; (0, 1], 0: the code's own
+        int maxIterations = 50;  // passes before giving up; 0: the input's own decisions only
+        // Scale of each check's minimum in its messages to information bits, (0, 1]; 0 takes
+        // LdpcCode::normalisation.
+        float normalisation = 0.0f;
         float parityNormalisation = 1.0f;  // the same for the messages to parity bits
     };
 
@@ -98,7 +100,8 @@ public:
     LdpcDecoder(LdpcCode code, Settings settings);
 
     // Decodes n LLRs into bits.size() hard decisions (k for the information alone, or n), bytes
-    // 0 or 1. A NaN counts as an erasure. Wrong sizes give {false, 0} and write nothing.
+    // 0 or 1. A NaN counts as an erasure, magnitudes beyond 1e6 as 1e6. Wrong sizes give
+    // {false, 0} and write nothing.
     LdpcDecodeResult process(std::span<const float> llr, std::span<uint8_t> bits);
     // Forgets the last word's messages; process() starts every word afresh anyway.
     void reset();
