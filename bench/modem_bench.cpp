@@ -1,14 +1,20 @@
-// The HF channel simulator's throughput: audio samples per second through each set of stages,
-// at the modem's 8000 Hz core rate and at a sound card's 48000 Hz, in 200 ms chunks. Every
-// modem sweep passes its audio through this, so it bounds how fast a sweep can run.
+// The modem's speed: the HF channel simulator's throughput (audio samples per second through
+// each set of stages, at the modem's 8000 Hz core rate and at a sound card's 48000 Hz, in 200 ms
+// chunks; every sweep passes its audio through it), and its LDPC codes: decoding a noisy word at
+// the operating point (about a quarter dB above the Eb/N0 where the frame error rate is 1e-2, as
+// bench/ldpc_sweep.cpp measures it), decoding a hopeless word (every iteration spent: the worst
+// case per modem frame), encoding, and building a code. Items are samples or codeword bits.
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdint>
 #include <numbers>
+#include <optional>
 #include <vector>
 
 #include "modem/hf_channel.h"
+#include "modem/ldpc.h"
 
 namespace {
 
@@ -53,5 +59,105 @@ void BM_HfChannel(benchmark::State& state) {
 BENCHMARK(BM_HfChannel)
     ->ArgNames({"stages", "rate"})
     ->ArgsProduct({{kNoise, kFadingAndNoise, kEverything}, {8000, 48000}});
+
+constexpr int kWords = 32;  // noisy words per case, decoded in turn
+
+struct SplitMix64 {
+    uint64_t state;
+    uint64_t next() {
+        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    double uniform() { return static_cast<double>((next() >> 11) + 1) / 9007199254740993.0; }
+    double gaussian() {
+        return std::sqrt(-2.0 * std::log(uniform())) * std::cos(6.283185307179586 * uniform());
+    }
+};
+
+const modem::LdpcCode& modemCode(int k, int n) { return *modem::sharedLdpcCode(k, n); }
+
+// BPSK over AWGN at ebn0Db, seed 1.
+std::vector<std::vector<float>> noisyWords(const modem::LdpcCode& code, double ebn0Db) {
+    const double rate = static_cast<double>(code.k) / code.n;
+    const double sigma = std::sqrt(1.0 / (2.0 * rate * std::pow(10.0, ebn0Db / 10.0)));
+    SplitMix64 rng{1};
+    std::vector<uint8_t> info(static_cast<size_t>(code.k)), word(static_cast<size_t>(code.n));
+    std::vector<std::vector<float>> words;
+    for (int w = 0; w < kWords; ++w) {
+        for (auto& bit : info) bit = static_cast<uint8_t>(rng.next() >> 63);
+        modem::encodeLdpc(code, info, word);
+        std::vector<float>& llr = words.emplace_back(word.size());
+        for (size_t i = 0; i < word.size(); ++i)
+            llr[i] = static_cast<float>(2.0 * ((word[i] ? -1.0 : 1.0) + sigma * rng.gaussian()) /
+                                        (sigma * sigma));
+    }
+    return words;
+}
+
+// Arguments: k, n, Eb/N0 in hundredths of a dB.
+void BM_LdpcDecode(benchmark::State& state) {
+    const modem::LdpcCode& code =
+        modemCode(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const std::vector<std::vector<float>> words =
+        noisyWords(code, static_cast<double>(state.range(2)) / 100.0);
+    modem::LdpcDecoder decoder(code);
+    std::vector<uint8_t> bits(static_cast<size_t>(code.k));
+    size_t next = 0;
+    int64_t iterations = 0, failures = 0;
+    for (auto _ : state) {
+        const modem::LdpcDecodeResult result = decoder.process(words[next], bits);
+        benchmark::DoNotOptimize(bits.data());
+        iterations += result.iterations;
+        failures += result.ok ? 0 : 1;
+        next = (next + 1) % words.size();
+    }
+    state.SetItemsProcessed(state.iterations() * code.n);
+    state.counters["iterations"] =
+        static_cast<double>(iterations) / static_cast<double>(state.iterations());
+    state.counters["FER"] = static_cast<double>(failures) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_LdpcDecode)
+    ->ArgNames({"k", "n", "EbN0cdB"})
+    ->Args({modem::kLdpcNormalK, modem::kLdpcNormalN, 275})
+    ->Args({modem::kLdpcNormalK, modem::kLdpcNormalN, 0})
+    ->Args({modem::kLdpcRobustK, modem::kLdpcRobustN, 150})
+    ->Args({modem::kLdpcRobustK, modem::kLdpcRobustN, 0})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_LdpcEncode(benchmark::State& state) {
+    const modem::LdpcCode& code =
+        modemCode(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    SplitMix64 rng{2};
+    std::vector<uint8_t> info(static_cast<size_t>(code.k)), word(static_cast<size_t>(code.n));
+    for (auto& bit : info) bit = static_cast<uint8_t>(rng.next() >> 63);
+    for (auto _ : state) {
+        modem::encodeLdpc(code, info, word);
+        benchmark::DoNotOptimize(word.data());
+    }
+    state.SetItemsProcessed(state.iterations() * code.n);
+}
+BENCHMARK(BM_LdpcEncode)
+    ->ArgNames({"k", "n"})
+    ->Args({modem::kLdpcNormalK, modem::kLdpcNormalN})
+    ->Args({modem::kLdpcRobustK, modem::kLdpcRobustN})
+    ->Unit(benchmark::kMicrosecond);
+
+void BM_LdpcBuild(benchmark::State& state) {
+    const auto k = static_cast<int>(state.range(0));
+    const auto n = static_cast<int>(state.range(1));
+    for (auto _ : state) {
+        std::optional<modem::LdpcCode> code = modem::makeLdpcCode(k, n);
+        benchmark::DoNotOptimize(code);
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_LdpcBuild)
+    ->ArgNames({"k", "n"})
+    ->Args({modem::kLdpcNormalK, modem::kLdpcNormalN})
+    ->Args({modem::kLdpcRobustK, modem::kLdpcRobustN})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "modem/frame_coder.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "codec/crc16.h"
 
@@ -30,31 +29,14 @@ uint64_t splitmix64(uint64_t& state) {
 
 }  // namespace
 
-namespace {
-
-// Codes are the same for every modulator and demodulator, and take a while to build: one
-// process-wide copy of each, for whichever thread asks first.
-const LdpcCode& sharedCode(int k, int n) {
-    static std::mutex mutex;
-    static std::map<std::pair<int, int>, LdpcCode> codes;
-    const std::lock_guard<std::mutex> lock(mutex);
-    auto found = codes.find({k, n});
-    if (found == codes.end()) {
-        // Every layout's rate lies inside the construction's range (see frameLayout).
-        found = codes.emplace(std::pair{k, n}, *makeLdpcCode(k, n)).first;
-    }
-    return found->second;
-}
-
-}  // namespace
-
 LdpcDecoder& CodeBook::decoder(const FrameLayout& layout) {
     const std::pair<int, int> key{layout.infoBits, layout.codeBits};
     auto found = decoders_.find(key);
     if (found == decoders_.end()) {
         found = decoders_
+                    // Every layout's rate lies inside the construction's range.
                     .emplace(key, std::make_unique<LdpcDecoder>(
-                                      sharedCode(layout.infoBits, layout.codeBits)))
+                                      *sharedLdpcCode(layout.infoBits, layout.codeBits)))
                     .first;
     }
     return *found->second;

@@ -44,6 +44,15 @@ else()
     message(STATUS "scdoc not found: the man pages are not built (apt-get install scdoc)")
 endif()
 
+# picrx and tonebox listen on ports 999 and 998, below 1024, where Linux lets only privileged
+# programs listen. The Debian package's postinst grants them that one capability; an install by
+# hand says how.
+foreach(program picrx tonebox)
+    if(TARGET ${program})
+        install(CODE "message(STATUS \"To let ordinary users run ${program} on its default port, as root: setcap cap_net_bind_service=+ep \${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\")")
+    endif()
+endforeach()
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vistrel)
 set(CPACK_PACKAGE_VENDOR "Vistrel")
@@ -59,10 +68,16 @@ movies, movieplay plays them and exports AVI, vistrel does it all from a
 terminal, and tonebox stands in for the modem with a simulated channel.
 
 Keying the transmitter through a serial port's DTR and RTS lines needs
-membership of the dialout group.")
+membership of the dialout group. picrx and tonebox are given the capability
+to listen on ports below 1024 (cap_net_bind_service), so that ordinary users
+can run them on the modem links' default ports 999 and 998.")
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Added to what shlibdeps finds: setcap, for the postinst.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libcap2-bin)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${packaging_dir}/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://vistrel.invalid/")
 set(CPACK_STRIP_FILES ON)

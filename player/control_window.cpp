@@ -50,7 +50,13 @@ void showMessage(QWidget* owner, QMessageBox::Icon icon, std::string_view captio
 
 }  // namespace
 
-ControlWindow::ControlWindow() {
+ControlWindow::ControlWindow(const MovieplaySettings& initial, bool remember) {
+    state_.speed = initial.speed;
+    state_.colour = initial.colour;
+    adjust_.brightness = adjust_.savedBrightness = initial.brightness;
+    adjust_.contrast = adjust_.savedContrast = initial.contrast;
+    if (remember) saver_ = packaging::ConfigSaver(QStringLiteral("movieplay"));
+    saver_.assume(movieplayConfigText(initial));
     setObjectName("controlWindow");
     setWindowTitle(text(kControlTitle));
     setAcceptDrops(true);
@@ -148,9 +154,15 @@ void ControlWindow::buildMenus() {
         item->setCheckable(true);
         formats->addAction(item);
     }
-    bgr->setChecked(true);
-    connect(rgb, &QAction::triggered, this, [this] { state_.colour = ColourFormat::Rgb; });
-    connect(bgr, &QAction::triggered, this, [this] { state_.colour = ColourFormat::Bgr; });
+    (state_.colour == ColourFormat::Rgb ? rgb : bgr)->setChecked(true);
+    connect(rgb, &QAction::triggered, this, [this] {
+        state_.colour = ColourFormat::Rgb;
+        remember();
+    });
+    connect(bgr, &QAction::triggered, this, [this] {
+        state_.colour = ColourFormat::Bgr;
+        remember();
+    });
 
     QMenu* help = menuBar()->addMenu("&Help");
     QAction* helpItem = help->addAction("Help");
@@ -246,11 +258,18 @@ void ControlWindow::speedChosen(int framesPerSecond) {
     if (state_.count > 0) {
         status_->setText(text(playingText(state_)));
     }
+    remember();
 }
+
+MovieplaySettings ControlWindow::rememberedSettings() const {
+    return {state_.speed, adjust_.brightness, adjust_.contrast, state_.colour};
+}
+
+void ControlWindow::remember() { saver_.save(movieplayConfigText(rememberedSettings())); }
 
 void ControlWindow::showPictureDialog() {
     if (pictureDialog_ == nullptr) {
-        pictureDialog_ = new PictureDialog(adjust_, this);
+        pictureDialog_ = new PictureDialog(adjust_, this, [this] { remember(); });
     }
     pictureDialog_->show();
     pictureDialog_->raise();

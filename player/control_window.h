@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "packaging/config_file.h"
+#include "player/movieplay_settings.h"
 #include "player/picture_adjust.h"
 #include "player/playback.h"
 #include "receiver/movie_file.h"
@@ -25,7 +27,9 @@ class ViewerWindow;
 
 class ControlWindow : public QMainWindow {
 public:
-    ControlWindow();
+    // The speed, picture adjustment and colour order start as initial; with remember, each
+    // change is written to movieplay.conf (off in tests and screenshots).
+    explicit ControlWindow(const MovieplaySettings& initial = {}, bool remember = false);
     ~ControlWindow() override;
 
     // Opens a movie (File > Open, a drop, the command line). A file the reader refuses leaves
@@ -44,6 +48,8 @@ public:
     [[nodiscard]] const PlayerState& state() const { return state_; }
     [[nodiscard]] const PictureAdjust& adjust() const { return adjust_; }
     [[nodiscard]] QTimer& timer() { return timer_; }
+    // The remembered settings as the window has them now.
+    [[nodiscard]] MovieplaySettings rememberedSettings() const;
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -56,6 +62,7 @@ private:
     void positionActed();
     void speedChosen(int framesPerSecond);
     void showPlayState();
+    void remember();
 
     PlayerState state_;
     PictureAdjust adjust_;
@@ -69,6 +76,7 @@ private:
     QSlider* position_ = nullptr;
     QLabel* status_ = nullptr;
     QPushButton* makeAvi_ = nullptr;
+    packaging::ConfigSaver saver_;
 };
 
 }  // namespace player

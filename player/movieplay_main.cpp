@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setWindowIcon(packaging::vistrelIcon());
-    player::ControlWindow window;
+    player::ControlWindow window(player::startUpSettings(line.defaults), true);
     window.show();
     if (!line.moviePath.empty()) {
         // A refused file is told in a message box; the window stays, empty, for another choice.

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
+#include <utility>
 
 namespace player {
 
@@ -24,8 +25,8 @@ QSlider* verticalSlider(QWidget* parent, const char* name, int maximum, QRect pl
 
 }  // namespace
 
-PictureDialog::PictureDialog(PictureAdjust& adjust, QWidget* owner)
-    : QDialog(owner), adjust_(adjust) {
+PictureDialog::PictureDialog(PictureAdjust& adjust, QWidget* owner, std::function<void()> changed)
+    : QDialog(owner), adjust_(adjust), changed_(std::move(changed)) {
     setObjectName("pictureDialog");
     setWindowTitle("Picture");
     setAttribute(Qt::WA_DeleteOnClose);
@@ -69,16 +70,19 @@ PictureDialog::PictureDialog(PictureAdjust& adjust, QWidget* owner)
     connect(defaults, &QPushButton::clicked, this, [this] {
         adjustDefaults(adjust_);
         showValues();
+        if (changed_) changed_();
     });
     connect(undo, &QPushButton::clicked, this, [this] {
         adjustUndo(adjust_);
         showValues();
+        if (changed_) changed_();
     });
 }
 
 void PictureDialog::sliderActed(AdjustSlider which) {
     const QSlider* slider = which == AdjustSlider::Brightness ? brightness_ : contrast_;
     adjustSliderMoved(adjust_, which, slider->sliderPosition());
+    if (changed_) changed_();
 }
 
 void PictureDialog::showValues() {

@@ -76,7 +76,7 @@ bool isTvFileName(std::string_view path) {
 }
 
 std::string usageText() {
-    return "Usage: movieplay [FILE.tv]\n"
+    return "Usage: movieplay [--defaults] [FILE.tv]\n"
            "       movieplay --screenshot DIR FILE.tv\n"
            "\n"
            "Plays a Vistrel movie file (.tv, as the receiver records it) and writes it out as\n"
@@ -86,7 +86,14 @@ std::string usageText() {
            "  --screenshot DIR      open FILE.tv, write the windows as PNG images into DIR\n"
            "                        (movieplay-player.png, movieplay-picture.png,\n"
            "                        movieplay-export.png) and end\n"
-           "  -h, --help            show this text\n";
+           "  --defaults            start from the built-in settings, not the remembered\n"
+           "                        ones; changes made in this run are still remembered\n"
+           "  -h, --help            show this text\n"
+           "\n"
+           "The replay speed, brightness, contrast and colour format are remembered in\n"
+           "$XDG_CONFIG_HOME/vistrel/movieplay.conf (~/.config/vistrel/movieplay.conf)\n"
+           "whenever they change, and read at start. --screenshot neither reads nor\n"
+           "writes that file.\n";
 }
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
@@ -96,6 +103,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         const std::string& arg = args[i];
         if (arg == "-h" || arg == "--help") {
             line.help = true;
+        } else if (arg == "--defaults") {
+            line.defaults = true;
         } else if (arg == "--screenshot") {
             if (i + 1 >= args.size()) {
                 line.error = "--screenshot needs a directory";

@@ -83,6 +83,7 @@ int setSpeed(PlayerState& state, int framesPerSecond);
 // movieplay's command line. The first problem found is kept in error.
 struct CommandLine {
     bool help = false;
+    bool defaults = false;      // --defaults: movieplay.conf is not read (changes still written)
     std::string moviePath;      // opened at start; empty for none
     std::string screenshotDir;  // --screenshot DIR: write the windows as PNG there and end
     std::string error;

@@ -1,5 +1,6 @@
 #include "receiver/demod_link.h"
 
+#include <QCoreApplication>
 #include <QTcpSocket>
 #include <span>
 #include <vector>
@@ -11,10 +12,19 @@ QString listenFailureText(QAbstractSocket::SocketError error, const QString& rea
     QString text = QStringLiteral("Couldn't create socket!\n");
     const QString where = address.toString() + QStringLiteral(" port ") + QString::number(port);
     if (error == QAbstractSocket::SocketAccessError && port != 0 && port < 1024) {
+        // The two ways out: the capability that the Debian package's installation grants, or
+        // a port above 1023 on both ends of the link.
+        const QString program = QCoreApplication::instance() != nullptr
+                                    ? QCoreApplication::applicationFilePath()
+                                    : QStringLiteral("picrx");
         text += QStringLiteral("Permission denied for ") + where +
                 QStringLiteral(
-                    ": ports below 1024 need administrator privileges on Linux; "
-                    "choose another with --port.");
+                    ": ports below 1024 need privileges on Linux.\n"
+                    "Either let this program open them (once, as root):\n"
+                    "    sudo setcap cap_net_bind_service=+ep %1\n"
+                    "or choose another port with --port N and give the modem the same "
+                    "(tonebox --rx-port N).")
+                    .arg(program);
     } else if (error == QAbstractSocket::AddressInUseError) {
         text += where + QStringLiteral(
                             " is already in use (is another receiver running?); "

@@ -75,7 +75,9 @@ struct ListenResult {
 };
 
 // The failure text for a server that could not listen: the system's message, then why. On
-// Linux only privileged programs may listen below port 1024, so that case names --port.
+// Linux only privileged programs may listen below port 1024, so that case names the two ways
+// out, on lines of their own: the setcap command for this program's file, and --port with the
+// modem's matching option.
 [[nodiscard]] QString listenFailureText(QAbstractSocket::SocketError error, const QString& reason,
                                         const QHostAddress& address, quint16 port);
 

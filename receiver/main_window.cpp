@@ -120,6 +120,8 @@ MainWindow::MainWindow(WindowSettings settings, QWidget* parent)
     blockCountLabel_ = makeLabel(this, kBlockCountLabelName, {270, 397, 105, 15});
 
     showRecorder();
+    if (settings_.remember) saver_ = packaging::ConfigSaver(QStringLiteral("picrx"));
+    saver_.assume(settings_.onFile);
     connect(&link_, &DemodLink::unitReceived, this,
             [this](const encoder::Unit& unit) { takeUnit(unit); });
     connect(&link_, &DemodLink::unitsPaused, this, &MainWindow::takeFrameEnd);
@@ -137,6 +139,18 @@ void MainWindow::toggleRecord() {
     // A failed start leaves recording off; the recorder label then says why.
     (void)toggleRecording(station_.recorder, localNow(), settings_.recordDir);
     showRecorder();
+    settings_.record = station_.recorder.recording;
+    rememberSettings();
+}
+
+void MainWindow::recordAtStart() {
+    if (!settings_.record || station_.recorder.recording) return;
+    (void)toggleRecording(station_.recorder, localNow(), settings_.recordDir);
+    showRecorder();
+}
+
+void MainWindow::rememberSettings() {
+    saver_.save(picrxConfigText({settings_.recordDir, settings_.record}));
 }
 
 void MainWindow::display(const StationStep& step) {

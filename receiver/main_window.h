@@ -11,7 +11,9 @@
 #include <span>
 #include <string_view>
 
+#include "packaging/config_file.h"
 #include "receiver/demod_link.h"
+#include "receiver/picrx_settings.h"
 #include "receiver/station.h"
 
 class QLabel;
@@ -70,6 +72,9 @@ private:
 struct WindowSettings {
     DemodLinkSettings link;           // where the demodulator connects
     std::filesystem::path recordDir;  // where ".tv" files go; empty: the current directory
+    bool record = false;              // recording wanted from the start: see recordAtStart()
+    bool remember = false;            // write changes to picrx.conf; off in tests
+    packaging::ConfigText onFile;     // what picrx.conf holds: written only when this differs
 };
 
 class MainWindow : public QWidget {
@@ -87,8 +92,13 @@ public:
     // A unit as the link delivers it, and the end of a frame on the air.
     void takeUnit(std::span<const uint8_t> unit);
     void takeFrameEnd();
-    // The Record button's command.
+    // The Record button's command; the state it leaves is remembered.
     void toggleRecord();
+    // Starts the recording the settings want, as the button would, without changing what is
+    // remembered: a folder that is missing today keeps record=true for the next run.
+    void recordAtStart();
+    // Writes record_dir and record when they differ from the file (a --record-dir given).
+    void rememberSettings();
 
 Q_SIGNALS:
     // A good picture has been drawn (and recorded while recording); count is the good frames.
@@ -104,6 +114,7 @@ private:
     void shutDown();
 
     WindowSettings settings_;
+    packaging::ConfigSaver saver_;
     Station station_;
     DemodLink link_;
     GraphicView* picture_;

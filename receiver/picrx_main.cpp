@@ -84,6 +84,27 @@ int main(int argc, char** argv) {
             return kExitFailure;
         }
     }
+    // A picture of the window for scripts and the documentation: the built-in settings, and
+    // nothing remembered.
+    const bool remember = !options.screenshot;
+    receiver::PicrxStart start;
+    if (remember) {
+        start = receiver::startUpSettings(options);
+    } else {
+        start.settings.recordDir = options.recordDir;
+        start.settings.record = options.record;
+    }
+    // A remembered folder that has gone is made again, as --record-dir's is; one that cannot be
+    // made leaves the recordings in the current folder this time.
+    if (options.recordDir.empty() && !start.settings.recordDir.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(start.settings.recordDir, ec);
+        if (ec) {
+            fail("cannot create the remembered record folder " + start.settings.recordDir.string() +
+                 ": " + ec.message() + "; recording into the current folder");
+            start.settings.recordDir.clear();
+        }
+    }
 
     // A picture of the window needs no display.
     if (options.screenshot && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -94,8 +115,13 @@ int main(int argc, char** argv) {
     receiver::WindowSettings settings;
     settings.link.address = options.listen;
     settings.link.port = options.port;
-    settings.recordDir = options.recordDir;
+    settings.recordDir = start.settings.recordDir;
+    settings.record = start.settings.record;
+    settings.remember = remember;
+    settings.onFile = receiver::picrxConfigText(start.file);
     receiver::MainWindow window(settings);
+    // What the command line changed is remembered before anything is said on stdout.
+    window.rememberSettings();
 
     const receiver::ListenResult listening = window.openLink();
     if (!listening.ok) fail(listening.message.toStdString());
@@ -130,8 +156,8 @@ int main(int argc, char** argv) {
                              }
                          });
     }
-    if (options.record) {
-        window.toggleRecord();
+    if (settings.record) {
+        window.recordAtStart();
         if (!window.station().recorder.recording) fail(window.station().recorder.label);
     }
     for (const encoder::Unit& unit : feed) window.takeUnit(unit);

@@ -34,6 +34,8 @@ PicrxParse parsePicrxOptions(const QStringList& args) {
             o.record = true;
         } else if (arg == QLatin1String("--verbose")) {
             o.verbose = true;
+        } else if (arg == QLatin1String("--defaults")) {
+            o.defaults = true;
         } else if (isOption(arg, QStringLiteral("--port"))) {
             const auto value = takeValue(args, i, QStringLiteral("--port"), error);
             if (!value) break;
@@ -83,11 +85,18 @@ std::string picrxUsage() {
            "  --listen ADDRESS    listen on this address (127.0.0.1)\n"
            "  --record            start recording at launch, as the Record button does\n"
            "  --record-dir DIR    where \".tv\" files go (the current folder)\n"
+           "  --defaults          start from the built-in settings, not the remembered ones;\n"
+           "                      changes made in this run are still remembered\n"
            "  --feed FILE         take the units of a frame file (vistrel encode) at start-up\n"
            "  --screenshot FILE   save a picture of the window as PNG (after --feed) and end\n"
            "  --verbose           print connections, good frames and the bytes of units the\n"
            "                      stream left incomplete on standard output\n"
            "  -h, --help          show this text\n"
+           "\n"
+           "The record folder and whether the Record button was left on are remembered in\n"
+           "$XDG_CONFIG_HOME/vistrel/picrx.conf (~/.config/vistrel/picrx.conf) and read at\n"
+           "start; --record and --record-dir win over them and are remembered too.\n"
+           "--screenshot neither reads nor writes that file.\n"
            "\n"
            "Ports below 1024 need privileges on Linux: give the demodulator (tonebox --rx-port)\n"
            "and picrx the same --port above 1023. Esc closes the window; a recording keeps\n"

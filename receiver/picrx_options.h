@@ -21,7 +21,8 @@ struct PicrxOptions {
     std::filesystem::path recordDir;                  // --record-dir DIR; empty: the current one
     std::optional<std::filesystem::path> feed;        // --feed FILE: units of a frame file
     std::optional<std::filesystem::path> screenshot;  // --screenshot FILE: save, then end
-    bool verbose = false;  // --verbose: connections, good frames, dropped bytes on stdout
+    bool verbose = false;   // --verbose: connections, good frames, dropped bytes on stdout
+    bool defaults = false;  // --defaults: picrx.conf is not read (changes are still written)
 };
 
 struct PicrxParse {

@@ -105,9 +105,16 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     client->setFont(small);
     client->setStyleSheet(QStringLiteral("QRadioButton, QCheckBox { spacing: 2px; }"));
     setCentralWidget(client);
+    settings_ = options_.initial.window;
     buildControls(client);
     buildMenus();
+    showSettings();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    if (options_.rememberSettings) saver_ = packaging::ConfigSaver(QStringLiteral("pictx"));
+    saver_.assume(pictxConfigText(rememberedSettings()));
+    for (QLineEdit* field : {callsign_, message_, portField_}) {
+        connect(field, &QLineEdit::textChanged, this, &MainWindow::remember);
+    }
 
     // The send timer's period is the frame's air time and a margin: a coarse timer may fire up
     // to 5 % early, handing the modulator the next frame while the last is still on the air.
@@ -115,14 +122,30 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     progressTimer_.setTimerType(Qt::PreciseTimer);
     connect(&sendTimer_, &QTimer::timeout, this, &MainWindow::sendTimerFired);
     connect(&progressTimer_, &QTimer::timeout, this, &MainWindow::progressTimerFired);
+    // The box comes once, when the modulator is not there at start; after that the link is
+    // tried again each frame period, and the line under the transmit switch tells how it goes.
     connect(&link_, &ModulatorLink::openFailed, this,
-            [this](const QString& message, const QString&) {
+            [this](const QString& message, const QString& reason) {
+                linkLabel_->setToolTip(reason);
+                if (openFailureShown_ || link_.timesOpened() > 0) return;
+                openFailureShown_ = true;
                 options_.message(windowTitle(), message);
             });
+    connect(&link_, &ModulatorLink::peerClosed, this,
+            [this] { linkLabel_->setToolTip(QStringLiteral("The modulator closed the link")); });
+    connect(&link_, &ModulatorLink::stateChanged, this, [this](LinkState state) {
+        linkLabel_->setText(linkStateText(state, link_.settings().port));
+        if (state == LinkState::Up) linkLabel_->setToolTip(QString());
+    });
     // The switch may be on before the link is up (--transmit, or a quick click): the modulator
-    // then hears "start" as soon as it can.
+    // then hears "start" as soon as it can. A modulator that comes back may have restarted
+    // unkeyed, or still be keyed from before the switch went off: it hears the switch again.
     connect(&link_, &ModulatorLink::opened, this, [this] {
-        if (controller_.transmitting()) link_.sendCommand(ModulatorCommand::Start);
+        if (controller_.transmitting()) {
+            link_.sendCommand(ModulatorCommand::Start);
+        } else if (link_.timesOpened() > 1) {
+            link_.sendCommand(ModulatorCommand::Stop);
+        }
     });
 }
 
@@ -199,6 +222,8 @@ void MainWindow::buildControls(QWidget* client) {
     connect(comport, &QPushButton::clicked, this, &MainWindow::setComportClicked);
     portField_ =
         place(new QLineEdit(QStringLiteral("1"), client), "ctl1602", QRect(157, 360, 20, 20));
+    // Empty until start() opens the link.
+    linkLabel_ = place(new QLabel(client), "linkState", QRect(5, 386, 265, 16));
 
     progress_ = place(new ProgressLine(client), "ctl2800", QRect(279, 305, 330, 6));
     status_ = place(new QLabel(client), "ctl1500", QRect(280, 285, 330, 15));
@@ -245,8 +270,10 @@ void MainWindow::buildControls(QWidget* client) {
     green.setColor(QPalette::WindowText, Qt::black);
     dataLabel_->setPalette(green);
     placeCodewordBars(kRsRowsBeforeEncode, kRsBarStart);
-    connect(rsBar_, &RsBar::positionChanged, this,
-            [this](int position) { rsBar_->setText(QString::number(position)); });
+    connect(rsBar_, &RsBar::positionChanged, this, [this](int position) {
+        rsBar_->setText(QString::number(position));
+        remember();
+    });
     connect(rsBar_, &RsBar::released, this, [this] { encode(encoder::kEncodePreview); });
 }
 
@@ -287,9 +314,11 @@ void MainWindow::buildMenus() {
                    {"4x4 blue", 1412, false, 4},
                    {"2x2 blue", 1413, false, 2}};
     QActionGroup* group = nullptr;
-    for (const auto& c : kChroma) {
+    for (size_t i = 0; i < std::size(kChroma); ++i) {
+        const auto& c = kChroma[i];
         if (c.factor == 4) group = new QActionGroup(this);
         QAction* action = item(chroma, QString::fromLatin1(c.text), c.id);
+        chroma_[i] = action;
         action->setCheckable(true);
         action->setChecked(c.factor == 4);
         group->addAction(action);
@@ -307,8 +336,52 @@ void MainWindow::buildMenus() {
             [this] { showAbout(this); });
 }
 
+// The controls made to show settings_ and the remembered texts, without an encode: the first
+// encode then runs with them.
+void MainWindow::showSettings() {
+    const PictxSettings& initial = options_.initial;
+    const encoder::EncoderSettings& e = settings_.encoder;
+    {
+        const QSignalBlocker quietQuantiser(quantiser_);
+        const QSignalBlocker quietThreshold(threshold_);
+        quantiser_->setValue(quantiserSliderPosition(e.quantiser));
+        threshold_->setValue(thresholdSliderPosition(e.threshold));
+    }
+    callsign_->setText(initial.callsign);
+    message_->setText(initial.message);
+    portField_->setText(initial.comport);
+    aspect_->setChecked(settings_.aspect == Aspect::Preserve);
+    stillPage_->setAspect(settings_.aspect);
+    chroma_[e.redFactor == 4 ? 0 : 1]->setChecked(true);
+    chroma_[e.blueFactor == 4 ? 2 : 3]->setChecked(true);
+    (settings_.movieSynced ? sync_ : freeRunning_)->setChecked(true);
+    moviePage_->setRate(settings_.movieRate);
+    placeCodewordBars(kRsRowsBeforeEncode, e.syndromes);
+    const int tab = static_cast<int>(settings_.tab);
+    {
+        const QSignalBlocker quietTabs(tabs_);
+        tabs_->setCurrentIndex(tab);
+    }
+    showPage(tab);
+}
+
+PictxSettings MainWindow::rememberedSettings() const {
+    PictxSettings s;
+    s.window = settings_;
+    s.window.encoder.syndromes = rsBar_->position();
+    s.callsign = callsign_->text();
+    s.message = message_->text();
+    s.comport = portField_->text();
+    return s;
+}
+
+void MainWindow::remember() {
+    if (saver_.enabled()) saver_.save(pictxConfigText(rememberedSettings()));
+}
+
 void MainWindow::start() {
     if (options_.openLink) {
+        linkLabel_->setText(linkStateText(link_.state(), link_.settings().port));
         if (options_.startModulator) {
             static_cast<void>(link_.startModulator(static_cast<quint64>(winId())));
         } else {
@@ -344,6 +417,7 @@ void MainWindow::encode(int mode) {
     lastEncode_ = {s, mode, result.error};
     ++encodeCount_;
     applyEncode(result, mode);
+    remember();
 }
 
 void MainWindow::applyEncode(const encoder::EncodeResult& result, int mode) {
@@ -398,7 +472,12 @@ void MainWindow::refreshStillCaption() {
         QString::fromStdString(encoder::fileNamePart(settings_.encoder.sourcePath)));
 }
 
-void MainWindow::sendTimerFired() { encode(encoder::kEncodeSend); }
+void MainWindow::sendTimerFired() {
+    // A frame is due: a link that went down is tried again first, so that the frame waits for
+    // it instead of being refused.
+    if (options_.openLink && !shutDown_) link_.reopenIfDown();
+    encode(encoder::kEncodeSend);
+}
 
 void MainWindow::progressTimerFired() { progress_->setEnd(controller_.progressTicked()); }
 
@@ -433,13 +512,17 @@ void MainWindow::aspectClicked() {
 void MainWindow::chooseSourceTab(SourceTab tab) { tabs_->setCurrentIndex(static_cast<int>(tab)); }
 
 void MainWindow::tabChanged(int index) {
-    QWidget* pages[] = {stillPage_, moviePage_, webcamPage_};
     if (index < 0 || index > 2) return;
+    showPage(index);
+    chooseTab(settings_, static_cast<SourceTab>(index));
+    encode(encoder::kEncodePreview);
+}
+
+void MainWindow::showPage(int index) {
+    QWidget* pages[] = {stillPage_, moviePage_, webcamPage_};
     pages[currentPage_]->hide();
     pages[index]->show();
     currentPage_ = index;
-    chooseTab(settings_, static_cast<SourceTab>(index));
-    encode(encoder::kEncodePreview);
 }
 
 void MainWindow::freeRunningChosen() {
@@ -452,12 +535,14 @@ void MainWindow::freeRunningChosen() {
     settings_.movieSynced = false;
     moviePage_->setRate(settings_.movieRate);
     moviePage_->restartFrameTimer(movieTimerMs(settings_.movieRate));
+    remember();
 }
 
 void MainWindow::syncChosen() {
     sync_->setChecked(true);
     settings_.movieSynced = true;
     moviePage_->stopFrameTimer();
+    remember();
 }
 
 // ---- transmitter and link ----

@@ -15,8 +15,10 @@
 
 #include "encoder/encode_frame.h"
 #include "media/capture.h"
+#include "packaging/config_file.h"
 #include "sender/keying.h"
 #include "sender/modulator_link.h"
+#include "sender/pictx_settings.h"
 #include "sender/send_controller.h"
 #include "sender/window_core.h"
 
@@ -56,8 +58,10 @@ struct MainWindowOptions {
     // The air's pace, multiplied: every timer period is divided by it (1: 250 bytes per second;
     // 20 with tonebox --speed 20 runs demonstrations and tests twenty times faster). > 0.
     double airSpeed = 1.0;
-    MessageHandler message;  // default: a message box
-    ChoiceHandler choice;    // default: askChoice
+    MessageHandler message;                                    // default: a message box
+    ChoiceHandler choice;                                      // default: askChoice
+    PictxSettings initial;          // what the controls show at start (the remembered settings)
+    bool rememberSettings = false;  // write every change to pictx.conf; off in tests
 };
 
 class MainWindow : public QMainWindow {
@@ -84,6 +88,8 @@ public:
     void progressTimerFired();
 
     [[nodiscard]] const WindowSettings& settings() const { return settings_; }
+    // Everything pictx remembers, as the controls show it now.
+    [[nodiscard]] PictxSettings rememberedSettings() const;
     [[nodiscard]] QTimer& sendTimer() { return sendTimer_; }
     [[nodiscard]] QTimer& progressTimer() { return progressTimer_; }
     [[nodiscard]] MoviePage* moviePage() const { return moviePage_; }
@@ -112,6 +118,8 @@ protected:
 private:
     void buildControls(QWidget* client);
     void buildMenus();
+    void showSettings();
+    void remember();
     void encode(int mode);
     void applyEncode(const encoder::EncodeResult& result, int mode);
     void applyTimers(const TimerPlan& plan);
@@ -124,6 +132,7 @@ private:
     void chromaChosen(bool red, int factor);
     void aspectClicked();
     void tabChanged(int index);
+    void showPage(int index);
     void freeRunningChosen();
     void syncChosen();
     void turnOnClicked();
@@ -144,6 +153,7 @@ private:
     int encodeCount_ = 0;
     bool shutDown_ = false;
     bool encodedOnce_ = false;
+    bool openFailureShown_ = false;
     int currentPage_ = 0;
 
     QTabBar* tabs_ = nullptr;
@@ -158,12 +168,15 @@ private:
     QLineEdit* callsign_ = nullptr;
     QLineEdit* message_ = nullptr;
     QLineEdit* portField_ = nullptr;
+    QLabel* linkLabel_ = nullptr;  // the modulator link's state
     QCheckBox* aspect_ = nullptr;
     QPushButton* turnOn_ = nullptr;
     RsBar* rsBar_ = nullptr;
     QLabel* dataLabel_ = nullptr;
     QAction* freeRunning_ = nullptr;
     QAction* sync_ = nullptr;
+    std::array<QAction*, 4> chroma_{};  // 4x4 red, 2x2 red, 4x4 blue, 2x2 blue
+    packaging::ConfigSaver saver_;
 };
 
 // The desktop's sound mixer, for "Sndvol32": the first of the known mixers on PATH; empty when

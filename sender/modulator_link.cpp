@@ -58,6 +58,28 @@ QString findModulatorProgram(const QString& name, const QStringList& firstDirs) 
     return QStandardPaths::findExecutable(name);
 }
 
+QStringList modulatorArguments(quint64 windowId, const ModulatorLinkSettings& settings) {
+    QStringList arguments{QString::number(windowId)};
+    // Another modem put in tonebox's place may know no options at all: it is given the window
+    // id alone unless the port differs from the one every modulator listens on.
+    if (settings.port != kModulatorPort) {
+        arguments << QStringLiteral("--port") << QString::number(settings.port);
+    }
+    return arguments + settings.extraArguments;
+}
+
+QString linkStateText(LinkState state, quint16 port) {
+    switch (state) {
+        case LinkState::Up:
+            return QStringLiteral("Modulator link: up, port %1").arg(port);
+        case LinkState::Connecting:
+            return QStringLiteral("Modulator link: connecting to port %1").arg(port);
+        case LinkState::Down:
+            break;
+    }
+    return QStringLiteral("Modulator link: down, retried each frame");
+}
+
 ModulatorLink::ModulatorLink(ModulatorLinkSettings settings, QObject* parent)
     : QObject(parent), settings_(std::move(settings)) {
     startWait_.setSingleShot(true);
@@ -70,18 +92,22 @@ ModulatorLink::ModulatorLink(ModulatorLinkSettings settings, QObject* parent)
     connect(&watchdog_, &QTimer::timeout, this, &ModulatorLink::timedOut);
 }
 
-ModulatorLink::~ModulatorLink() { close(); }
+ModulatorLink::~ModulatorLink() {
+    // The owner's handlers may already be gone; "exit" still goes out.
+    blockSignals(true);
+    close();
+}
 
 StartResult ModulatorLink::startModulator(quint64 windowId) {
     StartResult result;
     result.program =
         findModulatorProgram(settings_.program, {QCoreApplication::applicationDirPath()});
     if (!result.program.isEmpty()) {
-        QStringList arguments{QString::number(windowId)};
-        arguments += settings_.extraArguments;
-        result.started = QProcess::startDetached(result.program, arguments);
+        result.started =
+            QProcess::startDetached(result.program, modulatorArguments(windowId, settings_));
     }
     startWait_.start(settings_.startWaitMs);
+    noteState();
     return result;
 }
 
@@ -94,7 +120,13 @@ void ModulatorLink::open() {
     connect(socket, &QTcpSocket::connected, this, [this] {
         connectTimer_.stop();
         connected_ = true;
+        ++timesOpened_;
+        noteState();
+        // The owner's commands ("start") go first, then the frame that waited for the link.
         Q_EMIT opened();
+        if (!heldFrame_.isEmpty() && isOpen()) {
+            queue_.push_back(Pending{std::exchange(heldFrame_, {}), 0, false});
+        }
         pump();
     });
     connect(socket, &QTcpSocket::errorOccurred, this,
@@ -106,11 +138,20 @@ void ModulatorLink::open() {
         queue_.clear();
         watchdog_.stop();
         dropSocket();
+        noteState();
         Q_EMIT peerClosed();
     });
     connect(socket, &QTcpSocket::bytesWritten, this, &ModulatorLink::progressed);
     connectTimer_.start(settings_.connectTimeoutMs);
+    noteState();
     socket->connectToHost(settings_.host, settings_.port);
+}
+
+bool ModulatorLink::reopenIfDown() {
+    if (state() != LinkState::Down) return false;
+    ++reopenAttempts_;
+    open();
+    return true;
 }
 
 void ModulatorLink::close() {
@@ -126,10 +167,18 @@ void ModulatorLink::close() {
         socket_->flush();
     }
     queue_.clear();
+    heldFrame_.clear();
     dropSocket();
+    noteState();
 }
 
 bool ModulatorLink::isOpen() const { return socket_ != nullptr && connected_; }
+
+LinkState ModulatorLink::state() const {
+    if (isOpen()) return LinkState::Up;
+    if (socket_ != nullptr || startWait_.isActive()) return LinkState::Connecting;
+    return LinkState::Down;
+}
 
 qint64 ModulatorLink::bytesQueued() const {
     qint64 total = socket_ != nullptr ? socket_->bytesToWrite() : 0;
@@ -143,9 +192,14 @@ bool ModulatorLink::sendCommand(ModulatorCommand command) {
 }
 
 bool ModulatorLink::sendFrame(std::span<const uint8_t> frame) {
-    return enqueue(QByteArray(reinterpret_cast<const char*>(frame.data()),
-                              static_cast<qsizetype>(frame.size())),
-                   false);
+    QByteArray bytes(reinterpret_cast<const char*>(frame.data()),
+                     static_cast<qsizetype>(frame.size()));
+    if (state() == LinkState::Connecting) {
+        // Only the newest: an older frame would reach the air after its period had passed.
+        heldFrame_ = std::move(bytes);
+        return true;
+    }
+    return enqueue(std::move(bytes), false);
 }
 
 bool ModulatorLink::enqueue(QByteArray bytes, bool command) {
@@ -192,7 +246,9 @@ void ModulatorLink::timedOut() {
 
 void ModulatorLink::failOpen(QAbstractSocket::SocketError error, const QString& reason) {
     connectTimer_.stop();
+    heldFrame_.clear();
     dropSocket();
+    noteState();
     Q_EMIT openFailed(openFailureText(errorNumber(error)), reason);
 }
 
@@ -204,6 +260,13 @@ void ModulatorLink::dropSocket() {
     old->close();
     // Possibly inside one of the socket's own signals.
     old->deleteLater();
+}
+
+void ModulatorLink::noteState() {
+    const LinkState now = state();
+    if (now == shownState_) return;
+    shownState_ = now;
+    Q_EMIT stateChanged(now);
 }
 
 }  // namespace sender

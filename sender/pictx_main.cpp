@@ -38,8 +38,9 @@ constexpr std::string_view kUsage =
     "on show and, with the transmit switch on, hands each frame to the modulator\n"
     "program (tonebox) over TCP, one frame per frame period.\n"
     "\n"
-    "  --tonebox-port N    the modulator's TCP port (998); the tonebox that pictx\n"
-    "                      starts is told to listen there\n"
+    "  --tonebox-port N    the modulator's TCP port (998); the modulator that pictx\n"
+    "                      starts is given \"--port N\" after the window id when N\n"
+    "                      is not 998\n"
     "  --no-tonebox        start no tonebox; connect to one already running\n"
     "  --picture FILE      load a still picture at start (BMP, GIF, JPEG, PNG, TIFF,\n"
     "                      WebP)\n"
@@ -49,6 +50,8 @@ constexpr std::string_view kUsage =
     "  --transmit          turn the transmit switch on at start\n"
     "  --speed X           send X times faster than the air's 250 bytes per second\n"
     "                      (1); for demonstrations with tonebox --speed X\n"
+    "  --defaults          start from the built-in settings, not the remembered ones;\n"
+    "                      changes made in this run are still remembered\n"
     "  --screenshot DIR    for the documentation: save the window with each source\n"
     "                      tab as pictx-still.png, pictx-movie.png and\n"
     "                      pictx-webcam.png in DIR, then end; no link is opened, the\n"
@@ -57,7 +60,17 @@ constexpr std::string_view kUsage =
     "                      FFmpeg's test picture unless --camera is given\n"
     "  -h, --help          show this text\n"
     "\n"
-    "Ports below 1024 need privileges on Linux: give tonebox and pictx another port.\n";
+    "The callsign, message, comport, frame size, wavelet, quantiser, threshold, chroma\n"
+    "subsampling, RS syndromes, aspect, source tab and movie frame rate are remembered\n"
+    "in $XDG_CONFIG_HOME/vistrel/pictx.conf (~/.config/vistrel/pictx.conf) whenever\n"
+    "they change, and read at start. --picture shows the Still picture tab and\n"
+    "--movie the Movie tab, whatever tab was remembered.\n"
+    "\n"
+    "When the modulator ends or restarts, the link is tried again with each frame;\n"
+    "the line under the transmit switch shows its state.\n"
+    "\n"
+    "Ports below 1024 need privileges on Linux: the Debian package lets tonebox\n"
+    "open 998; otherwise give tonebox --port N and pictx --tonebox-port N.\n";
 
 struct Arguments {
     bool help = false;
@@ -68,6 +81,7 @@ struct Arguments {
     std::optional<std::string> camera;
     bool transmit = false;
     double speed = 1.0;
+    bool defaults = false;
     std::optional<std::string> screenshotDir;
     std::string error;
 };
@@ -105,6 +119,8 @@ Arguments parseArguments(const std::vector<std::string_view>& args) {
             a.noTonebox = true;
         } else if (arg == "--transmit") {
             a.transmit = true;
+        } else if (arg == "--defaults") {
+            a.defaults = true;
         } else if (arg == "--tonebox-port") {
             if (const auto v = value()) {
                 if (const auto port = portNumber(*v)) {
@@ -178,7 +194,6 @@ int main(int argc, char** argv) {
 
     sender::MainWindowOptions options;
     options.link.port = static_cast<quint16>(a.toneboxPort);
-    options.link.extraArguments = {QStringLiteral("--port"), QString::number(a.toneboxPort)};
     options.startModulator = !a.noTonebox;
     options.airSpeed = a.speed;
     options.openLink = !a.screenshotDir;
@@ -186,6 +201,10 @@ int main(int argc, char** argv) {
         a.camera.value_or(a.screenshotDir ? kScreenshotCamera : media::kDefaultCaptureDevice);
     if (camera == "none") camera.clear();
     options.captureDevice = camera;
+    // The documentation's pictures show the built-in settings and change nothing remembered.
+    options.rememberSettings = !a.screenshotDir;
+    if (!a.screenshotDir) options.initial = sender::startUpSettings(a.defaults);
+    sender::showNamedSource(options.initial, a.picture.has_value(), a.movie.has_value());
     sender::MainWindow window(std::move(options));
 
     if (a.picture) {

@@ -10,6 +10,7 @@ namespace sender {
 int quantiserFromSlider(int position) { return kQuantiserSliderMax + 1 - position; }
 int thresholdFromSlider(int position) { return kThresholdSliderMax - position; }
 int thresholdSliderPosition(int threshold) { return kThresholdSliderMax - threshold; }
+int quantiserSliderPosition(int quantiser) { return kQuantiserSliderMax + 1 - quantiser; }
 
 std::optional<int> chooseFrameSize(WindowSettings& settings, int size) {
     settings.encoder.frameSize = size;

@@ -38,6 +38,7 @@ struct WindowSettings {
 [[nodiscard]] int quantiserFromSlider(int position);
 [[nodiscard]] int thresholdFromSlider(int position);
 [[nodiscard]] int thresholdSliderPosition(int threshold);
+[[nodiscard]] int quantiserSliderPosition(int quantiser);
 
 // A frame size option clicked. Returns the Threshold slider's new position when the choice
 // moves it ("256 x 256" sets threshold 30, slider 70); a smaller size leaves the threshold.

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QTimer>
 #include <atomic>
@@ -195,6 +196,13 @@ int runSend(const std::vector<std::string_view>& args) {
     int sent = 0;
     int status = kExitOk;
     bool finishing = false;
+    int notSent = 0;          // frames that never reached the link
+    bool frameWaits = false;  // a frame waits for the connection under way
+    QElapsedTimer downFor;    // since the link went down, for the line when it is back
+    const auto linkLine = [](const std::string& line) {
+        std::fprintf(stderr, "modulator link: %s\n", line.c_str());
+        std::fflush(stderr);
+    };
 
     // After the last frame has had its air time: unkey, end the modulator, and quit once the
     // commands have left.
@@ -210,6 +218,8 @@ int runSend(const std::vector<std::string_view>& args) {
             finish();
             return;
         }
+        // A frame is due: a link that went down is tried again, once per frame period.
+        if (link.reopenIfDown()) linkLine("down; connecting again for this frame");
         settings.transmit = controller.transmitting();
         const encoder::EncodeResult result =
             encoder::ENCODEFRAME(settings, *source, encoderState, encoder::kEncodeSend);
@@ -222,9 +232,15 @@ int runSend(const std::vector<std::string_view>& args) {
             finish();
             return;
         }
+        const sender::LinkState linkState = link.state();
         if (plan.sendFrame) link.sendFrame(result.frame);
         ++sent;
-        std::printf("frame %d of %d sent: counter %u, %zu bytes; %s\n", sent, frames,
+        if (linkState == sender::LinkState::Connecting) frameWaits = true;
+        if (linkState == sender::LinkState::Down) ++notSent;
+        const char* outcome = linkState == sender::LinkState::Up           ? "sent"
+                              : linkState == sender::LinkState::Connecting ? "waiting for the link"
+                                                                           : "not sent, link down";
+        std::printf("frame %d of %d %s: counter %u, %zu bytes; %s\n", sent, frames, outcome,
                     static_cast<unsigned>(encoderState.frameCounter), result.frame.size(),
                     result.status.c_str());
         std::fflush(stdout);
@@ -232,27 +248,44 @@ int runSend(const std::vector<std::string_view>& args) {
     };
     QObject::connect(&sendTimer, &QTimer::timeout, sendOne);
     QObject::connect(&link, &sender::ModulatorLink::opened, [&] {
+        frameWaits = false;
+        if (link.timesOpened() > 1) {
+            // Back after a restart of the modulator: it hears "start" again, then the frame
+            // that was waiting for the link.
+            linkLine("up again on port " + std::to_string(port) + " after " +
+                     std::to_string(downFor.elapsed()) + " ms down");
+            link.sendCommand(sender::ModulatorCommand::Start);
+            return;
+        }
         std::printf("connected to the modulator on port %d\n", port);
         const sender::TransmitChange on = controller.toggleTransmit();
         link.sendCommand(on.command);
         sendOne();
     });
-    QObject::connect(&link, &sender::ModulatorLink::openFailed,
-                     [&](const QString& message, const QString& reason) {
-                         std::fprintf(stderr, "%s (%s)\n", message.toLocal8Bit().constData(),
-                                      reason.toLocal8Bit().constData());
-                         status = kExitFailure;
-                         QCoreApplication::quit();
-                     });
+    QObject::connect(
+        &link, &sender::ModulatorLink::openFailed,
+        [&](const QString& message, const QString& reason) {
+            if (link.timesOpened() > 0) {
+                notSent += frameWaits ? 1 : 0;
+                frameWaits = false;
+                linkLine("down (" + reason.toStdString() + "); trying again with the next frame");
+                return;
+            }
+            std::fprintf(stderr, "%s (%s)\n", message.toLocal8Bit().constData(),
+                         reason.toLocal8Bit().constData());
+            status = kExitFailure;
+            QCoreApplication::quit();
+        });
     QObject::connect(&link, &sender::ModulatorLink::queueDrained, [&] {
         if (finishing) QCoreApplication::quit();
     });
     QObject::connect(&link, &sender::ModulatorLink::peerClosed, [&] {
-        if (!finishing) {
-            reportError(kCommand, "the modulator closed the link");
-            status = kExitFailure;
+        if (finishing) {
+            QCoreApplication::quit();
+            return;
         }
-        QCoreApplication::quit();
+        downFor.start();
+        linkLine("down: the modulator closed it; trying again with the next frame");
     });
     if (opts.flag("no-tonebox")) {
         link.open();
@@ -268,6 +301,11 @@ int runSend(const std::vector<std::string_view>& args) {
     quitOnInterrupt(poll);
     QCoreApplication::exec();
     link.close();
+    if (notSent > 0 && status == kExitOk) {
+        reportError(kCommand, std::to_string(notSent) + " of " + std::to_string(sent) +
+                                  " frames not sent: the modulator link was down");
+        status = kExitFailure;
+    }
     return status;
 }
 

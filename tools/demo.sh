@@ -10,6 +10,9 @@ set -euo pipefail
 bin=$1
 out=${VISTREL_DEMO_DIR:-$(pwd)/demo-output}
 mkdir -p "$out"
+# The windows remember their settings; the demo's own stay with its results, and the user's
+# are neither read nor changed.
+export XDG_CONFIG_HOME="$out/config"
 
 loss=0.05
 speed=10

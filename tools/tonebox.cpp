@@ -288,8 +288,26 @@ std::string_view toneboxUsage() {
            "  -h, --help              show this text\n"
            "\n"
            "Commands on the sender's link: \"start\" keys the transmitter, \"stop\" unkeys it\n"
-           "(units played while unkeyed go nowhere), \"exit\" ends tonebox. Ports below 1024\n"
-           "need privileges on Linux: run both programs with --port and --rx-port.\n";
+           "(units played while unkeyed go nowhere), \"exit\" ends tonebox.\n"
+           "\n"
+           "Ports below 1024 need privileges on Linux: the Debian package lets tonebox open\n"
+           "998 (setcap cap_net_bind_service=+ep); otherwise run it with --port N and the\n"
+           "sender with --tonebox-port N, and give the receiver's port with --rx-port.\n";
+}
+
+std::vector<std::string> listenFailureLines(const std::string& where, const std::string& reason,
+                                            int port, bool permissionDenied,
+                                            const std::string& program) {
+    std::vector<std::string> lines{"cannot listen for the sender on " + where + ": " + reason};
+    if (permissionDenied && port > 0 && port < 1024) {
+        lines.insert(lines.end(),
+                     {"ports below 1024 need privileges on Linux; either let tonebox open them "
+                      "(once, as root):",
+                      "    sudo setcap cap_net_bind_service=+ep " + program,
+                      "or choose another port with --port N and give the sender the same "
+                      "(pictx --tonebox-port N, vistrel send --tonebox-port N)"});
+    }
+    return lines;
 }
 
 }  // namespace tools

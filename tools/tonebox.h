@@ -1,7 +1,8 @@
 #pragma once
 
 // tonebox, the modulator stand-in: the testable parts. Pure core: the stream parser, the air
-// clock and the option reader; tonebox_main.cpp is the shell with the sockets and timers.
+// clock, the option reader and the listen failure's lines; tonebox_main.cpp is the shell with
+// the sockets and timers.
 //
 // The sender's stream (TCP, port 998) carries two kinds of message, back to back with nothing
 // between them:
@@ -137,5 +138,13 @@ struct ToneboxArguments {
 
 [[nodiscard]] ToneboxArguments parseToneboxArguments(const std::vector<std::string_view>& args);
 [[nodiscard]] std::string_view toneboxUsage();
+
+// Why tonebox cannot listen for the sender, one line each: where and the system's reason, then
+// for a port below 1024 that the system refused (permissionDenied) the two ways out, the
+// setcap command for program (tonebox's own file) and --port with the sender's same option.
+[[nodiscard]] std::vector<std::string> listenFailureLines(const std::string& where,
+                                                          const std::string& reason, int port,
+                                                          bool permissionDenied,
+                                                          const std::string& program);
 
 }  // namespace tools

@@ -86,12 +86,11 @@ public:
             return false;
         }
         if (!server_.listen(address, static_cast<quint16>(options_.port))) {
-            say("cannot listen for the sender on " + where(address.toString(), options_.port) +
-                ": " + server_.errorString().toStdString());
-            if (server_.serverError() == QAbstractSocket::SocketAccessError &&
-                options_.port < 1024) {
-                say("ports below 1024 need privileges on Linux; choose another with --port "
-                    "(and give the sender the same)");
+            for (const std::string& line : tools::listenFailureLines(
+                     where(address.toString(), options_.port), server_.errorString().toStdString(),
+                     options_.port, server_.serverError() == QAbstractSocket::SocketAccessError,
+                     QCoreApplication::applicationFilePath().toStdString())) {
+                say(line);
             }
             return false;
         }

@@ -118,6 +118,11 @@ TEST(CommandLine, MovieHelpAndScreenshots) {
     EXPECT_TRUE(parseCommandLine({"--help"}).help);
     EXPECT_TRUE(parseCommandLine({"-h"}).help);
     EXPECT_EQ(parseCommandLine({"a.tv"}).moviePath, "a.tv");
+    EXPECT_FALSE(none.defaults);
+    const CommandLine defaults = parseCommandLine({"--defaults", "a.tv"});
+    EXPECT_TRUE(defaults.defaults);
+    EXPECT_EQ(defaults.moviePath, "a.tv");
+    EXPECT_NE(usageText().find("movieplay.conf"), std::string::npos);
 
     const CommandLine shots = parseCommandLine({"--screenshot", "docs/shots", "a.tv"});
     EXPECT_TRUE(shots.error.empty()) << shots.error;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTcpSocket>
 #include <chrono>
@@ -474,13 +475,19 @@ TEST(DemodLinkListen, PortInUseGivesTheSystemMessageAndTheReason) {
     EXPECT_TRUE(lines[1].contains(QString::number(settings.port)));
 }
 
-TEST(DemodLinkListen, PrivilegedPortTextNamesTheOption) {
+TEST(DemodLinkListen, PrivilegedPortTextNamesBothWaysOut) {
     const QString text = listenFailureText(QAbstractSocket::SocketAccessError, "Permission denied",
                                            QHostAddress(QHostAddress::LocalHost), 999);
     EXPECT_TRUE(text.startsWith("Couldn't create socket!\n"));
-    EXPECT_TRUE(text.contains("999"));
+    EXPECT_TRUE(text.contains("127.0.0.1 port 999"));
     EXPECT_TRUE(text.contains("1024"));
-    EXPECT_TRUE(text.contains("--port"));
+    // The command for this very program's file, on a line of its own to copy.
+    const QStringList lines = text.split('\n');
+    EXPECT_TRUE(lines.contains("    sudo setcap cap_net_bind_service=+ep " +
+                               QCoreApplication::applicationFilePath()))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains("--port N"));
+    EXPECT_TRUE(text.contains("tonebox --rx-port N"));
     // Above 1024 a refusal is not about privileges; the system's reason is shown.
     const QString other = listenFailureText(QAbstractSocket::SocketAccessError, "Not allowed",
                                             QHostAddress(QHostAddress::LocalHost), 5000);

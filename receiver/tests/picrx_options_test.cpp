@@ -21,12 +21,14 @@ TEST(PicrxOptions, DefaultsAreTheSystemsPortOnLoopbackWithoutRecording) {
     EXPECT_FALSE(p.options.record);
     EXPECT_TRUE(p.options.recordDir.empty());
     EXPECT_FALSE(p.options.help);
+    EXPECT_FALSE(p.options.defaults);
     EXPECT_FALSE(p.options.feed || p.options.screenshot);
 }
 
 TEST(PicrxOptions, EachOptionInBothSpellings) {
-    const PicrxParse p = parse({"--port", "19999", "--listen=0.0.0.0", "--record", "--record-dir",
-                                "movies", "--feed=a.frame", "--screenshot", "w.png", "--verbose"});
+    const PicrxParse p =
+        parse({"--port", "19999", "--listen=0.0.0.0", "--record", "--record-dir", "movies",
+               "--feed=a.frame", "--screenshot", "w.png", "--verbose", "--defaults"});
     ASSERT_TRUE(p.error.empty()) << p.error;
     EXPECT_EQ(p.options.port, 19999);
     EXPECT_EQ(p.options.listen, QHostAddress(QHostAddress::AnyIPv4));
@@ -35,6 +37,7 @@ TEST(PicrxOptions, EachOptionInBothSpellings) {
     EXPECT_EQ(p.options.feed, std::filesystem::path("a.frame"));
     EXPECT_EQ(p.options.screenshot, std::filesystem::path("w.png"));
     EXPECT_TRUE(p.options.verbose);
+    EXPECT_TRUE(p.options.defaults);
     EXPECT_TRUE(parse({"-h"}).options.help);
     EXPECT_EQ(parse({"--port=0"}).options.port, 0);
     EXPECT_EQ(parse({"--port", "65535"}).options.port, 65535);

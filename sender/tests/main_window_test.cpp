@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFontMetrics>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +24,7 @@
 #include <QTest>
 #include <QUrl>
 #include <chrono>
+#include <algorithm>
 
 #include "media/tests/test_movies.h"
 #include "sender/rs_bar.h"
@@ -706,10 +708,11 @@ TEST_F(WindowFixture, AMovieThatCannotBeOpenedLeavesAnEmptyViewAndSteppingHarmle
 
 // A modulator stand-in on a free loopback port that collects what pictx writes.
 struct FakeModulator {
-    FakeModulator() {
-        server.listen(QHostAddress::LocalHost, 0);
+    explicit FakeModulator(quint16 port = 0) {
+        server.listen(QHostAddress::LocalHost, port);
         QObject::connect(&server, &QTcpServer::newConnection, [this] {
             socket = server.nextPendingConnection();
+            ++connections;
             QObject::connect(socket, &QTcpSocket::readyRead,
                              [this] { received += socket->readAll(); });
         });
@@ -717,7 +720,23 @@ struct FakeModulator {
     QTcpServer server;
     QTcpSocket* socket = nullptr;
     QByteArray received;
+    int connections = 0;
 };
+
+// The line under the transmit switch that shows the modulator link's state.
+QString linkLine(MainWindow& window) {
+    auto* label = window.findChild<QLabel*>("linkState");
+    EXPECT_NE(label, nullptr);
+    return label != nullptr ? label->text() : QString();
+}
+
+MainWindowOptions linkedOptions(Messages* messages, std::vector<KeyLines>* lines, quint16 port) {
+    MainWindowOptions o = quietOptions(messages, lines);
+    o.openLink = true;
+    o.startModulator = false;
+    o.link.port = port;
+    return o;
+}
 
 TEST(WindowLink, TurnOnSendsStartAndKeysThePort) {
     FakeModulator modulator;
@@ -798,6 +817,104 @@ TEST(WindowLink, NoModulatorShowsTheOpenFailureAndWorksOn) {
     window.setTransmit(true);
     window.sendTimerFired();
     EXPECT_EQ(window.lastEncode().error, encoder::EncodeError::None);
+    // The frame due tried the link again; that failure is shown only on the line.
+    ASSERT_TRUE(failed.count() == 2 || failed.wait(5000));
+    EXPECT_EQ(messages.texts.size(), 1);
+    EXPECT_EQ(linkLine(window), "Modulator link: down, retried each frame");
+
+    // A modem started after pictx is found with the next frame.
+    FakeModulator modulator(closedPort);
+    window.sendTimerFired();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return modulator.received.size() > 5; }, 5000));
+    EXPECT_TRUE(modulator.received.startsWith("start"));
+}
+
+TEST(WindowLink, ModulatorThatComesBackHearsTheSwitchAgainAndTheLineFollows) {
+    auto modulator = std::make_unique<FakeModulator>();
+    const quint16 port = modulator->server.serverPort();
+    const QString up = QStringLiteral("Modulator link: up, port %1").arg(port);
+    const QString down = QStringLiteral("Modulator link: down, retried each frame");
+    Messages messages;
+    std::vector<KeyLines> lines;
+    MainWindow window(linkedOptions(&messages, &lines, port));
+    window.show();
+    window.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return linkLine(window) == up; }, 5000))
+        << linkLine(window).toStdString();
+    window.setTransmit(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return modulator->received == "start"; }, 5000));
+
+    modulator.reset();  // the modem ends
+    ASSERT_TRUE(QTest::qWaitFor([&] { return linkLine(window) == down; }, 5000))
+        << linkLine(window).toStdString();
+    // A frame due while it is away: one attempt, refused; no message box for it.
+    window.sendTimerFired();
+    EXPECT_EQ(window.link().reopenAttempts(), 1u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.link().state() == LinkState::Down; }, 5000));
+    EXPECT_EQ(linkLine(window), down);
+    EXPECT_TRUE(messages.texts.isEmpty()) << messages.texts.join('|').toStdString();
+
+    // Back (restarted, so unkeyed): the next frame due goes out behind "start".
+    modulator = std::make_unique<FakeModulator>(port);
+    window.sendTimerFired();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return modulator->received.size() > 5 + 41; }, 5000));
+    EXPECT_TRUE(modulator->received.startsWith("start"));
+    EXPECT_EQ(static_cast<uint8_t>(modulator->received.at(5)), 0xFF);  // the frame's header
+    EXPECT_EQ(window.encoderState().frameCounter, 2);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return linkLine(window) == up; }, 5000));
+
+    // Switched off while it is away: a modulator that comes back hears "stop", and no frame.
+    modulator.reset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return linkLine(window) == down; }, 5000));
+    window.setTransmit(false);
+    modulator = std::make_unique<FakeModulator>(port);
+    window.sendTimerFired();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return modulator->received == "stop"; }, 5000))
+        << modulator->received.size() << " bytes";
+    QTest::qWait(50);
+    EXPECT_EQ(modulator->received, "stop");
+}
+
+TEST(WindowLink, ReconnectsNoMoreOftenThanTheSendTimerFires) {
+    // A modem that takes each connection and drops it at once: every attempt shows as one
+    // connection, and the link is down again before the next frame is due.
+    FakeModulator modulator;
+    QObject::connect(&modulator.server, &QTcpServer::newConnection, [&] {
+        if (modulator.socket != nullptr) modulator.socket->close();
+    });
+    Messages messages;
+    std::vector<KeyLines> lines;
+    MainWindow window(linkedOptions(&messages, &lines, modulator.server.serverPort()));
+    window.start();  // the first connection
+    ASSERT_TRUE(QTest::qWaitFor([&] { return modulator.connections == 1; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.link().state() == LinkState::Down; }, 5000));
+    QTest::qWait(300);  // no retry loop of the link's own
+    EXPECT_EQ(modulator.connections, 1);
+
+    // The real send timer, made to fire soon; then it runs with the frame period.
+    window.sendTimer().start(100);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return modulator.connections == 2; }, 5000));
+    const int periodMs = window.sendTimer().interval();
+    ASSERT_GT(periodMs, 1000);
+    QElapsedTimer clock;
+    clock.start();
+    QTest::qWait(std::min(periodMs / 2, 1500));
+    EXPECT_EQ(modulator.connections, 2)
+        << "after " << clock.elapsed() << " ms of a " << periodMs << " ms period";
+}
+
+TEST(WindowLink, LinkLineFitsItsPlace) {
+    Messages messages;
+    std::vector<KeyLines> lines;
+    MainWindow window(quietOptions(&messages, &lines));
+    auto* label = window.findChild<QLabel*>("linkState");
+    ASSERT_NE(label, nullptr);
+    EXPECT_TRUE(label->text().isEmpty());  // no link, no line (screenshots)
+    for (const LinkState state : {LinkState::Up, LinkState::Connecting, LinkState::Down}) {
+        const QString text = linkStateText(state, 65535);
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(text), label->width())
+            << text.toStdString();
+    }
 }
 
 TEST(WindowLink, ComportThatCannotOpenSaysSo) {

@@ -25,8 +25,8 @@ struct FakeModulator {
     QTcpSocket* peer = nullptr;
     QByteArray received;
 
-    FakeModulator() {
-        EXPECT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    explicit FakeModulator(quint16 port = 0) {
+        EXPECT_TRUE(server.listen(QHostAddress::LocalHost, port));
         QObject::connect(&server, &QTcpServer::newConnection, [this] {
             peer = server.nextPendingConnection();
             QObject::connect(peer, &QTcpSocket::readyRead, [this] { received += peer->readAll(); });
@@ -36,14 +36,20 @@ struct FakeModulator {
 
 struct LinkEvents {
     int opened = 0;
+    int failures = 0;
     QString failure;
     int peerClosed = 0;
     std::vector<qint64> failedSends;
+    std::vector<LinkState> states;
 
     explicit LinkEvents(ModulatorLink& link) {
         QObject::connect(&link, &ModulatorLink::opened, [this] { ++opened; });
-        QObject::connect(&link, &ModulatorLink::openFailed,
-                         [this](const QString& message) { failure = message; });
+        QObject::connect(&link, &ModulatorLink::openFailed, [this](const QString& message) {
+            failure = message;
+            ++failures;
+        });
+        QObject::connect(&link, &ModulatorLink::stateChanged,
+                         [this](LinkState state) { states.push_back(state); });
         QObject::connect(&link, &ModulatorLink::peerClosed, [this] { ++peerClosed; });
         QObject::connect(&link, &ModulatorLink::sendFailed,
                          [this](qint64 dropped) { failedSends.push_back(dropped); });
@@ -148,6 +154,96 @@ TEST(ModulatorLinkOpen, ModulatorGoingAwayTakesTheLinkDown) {
     EXPECT_FALSE(link.sendCommand(ModulatorCommand::Stop));
 }
 
+// ---- a modulator that goes away and comes back ----
+
+// The owner's part, as the window plays it with the transmit switch on: "start" on every open.
+void sayStartOnOpen(ModulatorLink& link) {
+    QObject::connect(&link, &ModulatorLink::opened,
+                     [&link] { link.sendCommand(ModulatorCommand::Start); });
+}
+
+TEST(ModulatorLinkReconnect, ModulatorBackAfterARestartGetsStartThenTheFrameThatWasDue) {
+    auto modulator = std::make_unique<FakeModulator>();
+    const quint16 port = modulator->server.serverPort();
+    ModulatorLink link(settingsFor(port));
+    LinkEvents events(link);
+    sayStartOnOpen(link);
+    link.open();
+    ASSERT_TRUE(waitFor([&] { return events.opened == 1 && modulator->peer != nullptr; }));
+    EXPECT_FALSE(link.reopenIfDown());  // up: nothing to do
+    ASSERT_TRUE(waitFor([&] { return modulator->received == "start"; }));
+
+    modulator.reset();  // the modulator ends
+    ASSERT_TRUE(waitFor([&] { return link.state() == LinkState::Down; }));
+    EXPECT_FALSE(link.sendFrame(unitsOfBytes(1, 2)));  // refused while down, not held
+
+    // A frame is due while nothing listens: one attempt, refused; the frame is dropped.
+    ASSERT_TRUE(link.reopenIfDown());
+    EXPECT_EQ(link.state(), LinkState::Connecting);
+    EXPECT_FALSE(link.reopenIfDown());  // one attempt at a time
+    EXPECT_TRUE(link.sendFrame(unitsOfBytes(2, 2)));
+    ASSERT_TRUE(waitFor([&] { return events.failures == 1; }));
+    EXPECT_EQ(link.state(), LinkState::Down);
+    EXPECT_EQ(link.bytesQueued(), 0);
+
+    // The modulator is back on its port; the next frame due reaches it behind "start".
+    modulator = std::make_unique<FakeModulator>(port);
+    ASSERT_TRUE(link.reopenIfDown());
+    const std::vector<uint8_t> older = unitsOfBytes(3, 2);
+    const std::vector<uint8_t> frame = unitsOfBytes(4, 150);  // more than one send piece
+    EXPECT_TRUE(link.sendFrame(older));
+    EXPECT_TRUE(link.sendFrame(frame));  // only the newest waits
+    const QByteArray want = "start" + asBytes(frame);
+    ASSERT_TRUE(waitFor([&] { return modulator->received.size() >= want.size(); }));
+    spinFor(20);
+    EXPECT_EQ(modulator->received, want);
+    EXPECT_EQ(link.timesOpened(), 2u);
+    EXPECT_EQ(link.reopenAttempts(), 2u);
+    EXPECT_EQ(events.states,
+              (std::vector<LinkState>{LinkState::Connecting, LinkState::Up, LinkState::Down,
+                                      LinkState::Connecting, LinkState::Down, LinkState::Connecting,
+                                      LinkState::Up}));
+}
+
+TEST(ModulatorLinkReconnect, AFrameHeldForAFailedAttemptNeverReachesTheNextConnection) {
+    const quint16 port = unusedPort();
+    ModulatorLink link(settingsFor(port));
+    LinkEvents events(link);
+    ASSERT_TRUE(link.reopenIfDown());  // never opened yet: the same as a reconnect
+    EXPECT_TRUE(link.sendFrame(unitsOfBytes(5, 3)));
+    ASSERT_TRUE(waitFor([&] { return events.failures == 1; }));
+
+    FakeModulator modulator(port);
+    ASSERT_TRUE(link.reopenIfDown());
+    ASSERT_TRUE(waitFor([&] { return events.opened == 1 && modulator.peer != nullptr; }));
+    spinFor(50);
+    EXPECT_TRUE(modulator.received.isEmpty()) << modulator.received.size() << " bytes";
+}
+
+TEST(ModulatorLinkReconnect, NoAttemptWithoutAFrameDue) {
+    // The link has no retry loop of its own: with nobody calling reopenIfDown, a modulator
+    // that comes back is not connected to.
+    auto modulator = std::make_unique<FakeModulator>();
+    const quint16 port = modulator->server.serverPort();
+    ModulatorLink link(settingsFor(port));
+    LinkEvents events(link);
+    link.open();
+    ASSERT_TRUE(waitFor([&] { return events.opened == 1 && modulator->peer != nullptr; }));
+    modulator.reset();
+    ASSERT_TRUE(waitFor([&] { return link.state() == LinkState::Down; }));
+    FakeModulator back(port);
+    spinFor(300);
+    EXPECT_EQ(back.peer, nullptr);
+    EXPECT_EQ(link.state(), LinkState::Down);
+}
+
+TEST(ModulatorLinkReconnect, StateTextsNameThePort) {
+    EXPECT_EQ(linkStateText(LinkState::Up, 998), "Modulator link: up, port 998");
+    EXPECT_EQ(linkStateText(LinkState::Connecting, 19998),
+              "Modulator link: connecting to port 19998");
+    EXPECT_EQ(linkStateText(LinkState::Down, 998), "Modulator link: down, retried each frame");
+}
+
 // ---- a modulator that stops reading ----
 
 TEST(ModulatorLinkStall, StuckSendFailsWithoutBlockingAndTheNextSendGoesOn) {
@@ -224,7 +320,7 @@ TEST(ModulatorProgram, StartedWithTheWindowIdThenTheLinkOpens) {
     FakeModulator modulator;
     ModulatorLinkSettings settings = settingsFor(modulator.server.serverPort());
     settings.program = program;
-    settings.extraArguments = {"--port", "5"};
+    settings.extraArguments = {"--rx-port", "5"};
     settings.startWaitMs = 50;
     ModulatorLink link(settings);
     LinkEvents events(link);
@@ -236,7 +332,38 @@ TEST(ModulatorProgram, StartedWithTheWindowIdThenTheLinkOpens) {
     ASSERT_TRUE(waitFor([&] { return QFile(argsFile).size() > 0; }));
     QFile args(argsFile);
     ASSERT_TRUE(args.open(QIODevice::ReadOnly));
-    EXPECT_EQ(args.readAll(), "123456789 --port 5\n");
+    EXPECT_EQ(
+        args.readAll(),
+        "123456789 --port " + QByteArray::number(modulator.server.serverPort()) + " --rx-port 5\n");
+}
+
+TEST(ModulatorProgram, OnTheDefaultPortAModulatorGetsTheWindowIdAlone) {
+    EXPECT_EQ(modulatorArguments(42, ModulatorLinkSettings{}), QStringList{"42"});
+    ModulatorLinkSettings other;
+    other.port = 19998;
+    EXPECT_EQ(modulatorArguments(42, other), (QStringList{"42", "--port", "19998"}));
+
+    // And so it is started: another modem may know no options at all.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString program = dir.path() + "/outside-modem";
+    const QString argsFile = dir.path() + "/args";
+    {
+        QFile f(program);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(("#!/bin/sh\necho \"$# $@\" > '" + argsFile + "'\n").toLocal8Bit());
+        f.close();
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    ModulatorLinkSettings settings;  // port 998
+    settings.program = program;
+    settings.startWaitMs = 60000;  // the link itself is not the point here
+    ModulatorLink link(settings);
+    ASSERT_TRUE(link.startModulator(77).started);
+    ASSERT_TRUE(waitFor([&] { return QFile(argsFile).size() > 0; }));
+    QFile args(argsFile);
+    ASSERT_TRUE(args.open(QIODevice::ReadOnly));
+    EXPECT_EQ(args.readAll(), "1 77\n");
 }
 
 TEST(ModulatorProgram, MissingProgramShowsOnlyAsTheLinkFailing) {

@@ -15,6 +15,7 @@ TEST(WindowSettingsRules, SlidersAtTheirEndsGiveTheSettingsRange) {
     EXPECT_EQ(thresholdFromSlider(0), 100);
     EXPECT_EQ(thresholdFromSlider(kThresholdSliderMax), 0);
     EXPECT_EQ(thresholdSliderPosition(30), 70);
+    for (int q = 1; q <= 65; ++q) EXPECT_EQ(quantiserFromSlider(quantiserSliderPosition(q)), q);
 }
 
 TEST(WindowSettingsRules, OnlyTheLargestFrameSetsTheThreshold) {

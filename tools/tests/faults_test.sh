@@ -18,6 +18,7 @@ cleanup() {
 }
 trap cleanup EXIT
 export QT_QPA_PLATFORM=offscreen
+export XDG_CONFIG_HOME="$work/config"  # picrx remembers its recorder here, not in ~/.config
 fail() {
     echo "FAIL: $*" >&2
     for log in "$work"/*.log; do

@@ -346,5 +346,21 @@ TEST(ToneboxOptions, BadArgumentsAreNamed) {
     }
 }
 
+// ---- listening ----
+
+TEST(ToneboxListen, RefusedLowPortNamesTheCapabilityAndTheMatchingOptions) {
+    const std::vector<std::string> lines = listenFailureLines(
+        "127.0.0.1:998", "The address is protected", 998, true, "/usr/bin/tonebox");
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "cannot listen for the sender on 127.0.0.1:998: The address is protected");
+    EXPECT_EQ(lines[2], "    sudo setcap cap_net_bind_service=+ep /usr/bin/tonebox");
+    EXPECT_NE(lines[3].find("--port N"), std::string::npos);
+    EXPECT_NE(lines[3].find("pictx --tonebox-port N"), std::string::npos);
+    // Any other failure is only what the system said: a busy port, or a refusal above 1023
+    // that privileges would not cure.
+    EXPECT_EQ(listenFailureLines("127.0.0.1:998", "in use", 998, false, "tonebox").size(), 1u);
+    EXPECT_EQ(listenFailureLines("127.0.0.1:5000", "refused", 5000, true, "tonebox").size(), 1u);
+}
+
 }  // namespace
 }  // namespace tools
