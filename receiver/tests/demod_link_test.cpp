@@ -330,16 +330,20 @@ TEST(DemodLinkRealignment, PartialUnitIsDroppedAfterTheWaitAndNotBefore) {
     spinFor(2 * realignMs);
     EXPECT_TRUE(server.drops.empty()) << "a pause after whole units drops nothing";
 
+    // The drop's own time, stamped when it happens: a loaded machine may stall this test's
+    // loop, but never makes the link drop early.
     QElapsedTimer quiet;
+    qint64 droppedAtMs = -1;
+    QObject::connect(&server.link, &DemodLink::unitBytesDropped, [&] {
+        if (droppedAtMs < 0) droppedAtMs = quiet.elapsed();
+    });
     socket->write(bytesOf({units[1]}).first(25));
     socket->flush();
     quiet.start();
-    ASSERT_TRUE(waitFor([&] { return server.link.pendingBytes() == 25; }));
-    spinFor(realignMs / 3);
-    EXPECT_TRUE(server.drops.empty()) << "dropped after " << quiet.elapsed() << " ms";
+    ASSERT_TRUE(waitFor([&] { return server.link.pendingBytes() == 25 || !server.drops.empty(); }));
     ASSERT_TRUE(waitFor([&] { return !server.drops.empty(); }));
     // Qt's coarse timers may fire up to 5 % early.
-    EXPECT_GE(quiet.elapsed(), realignMs * 95 / 100);
+    EXPECT_GE(droppedAtMs, realignMs * 95 / 100);
     EXPECT_EQ(server.drops[0], std::make_pair(25, UnitDrop::Pause));
     EXPECT_EQ(server.link.pendingBytes(), 0u);
     spinFor(2 * realignMs);
