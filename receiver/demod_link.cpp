@@ -61,6 +61,8 @@ DemodLink::DemodLink(QObject* parent) : QObject(parent) {
     idle_.setSingleShot(true);
     connect(&idle_, &QTimer::timeout, this, &DemodLink::unitsPaused);
     realign_.setSingleShot(true);
+    // Never early: a unit the demodulator is still writing must not be cut by a coarse timer.
+    realign_.setTimerType(Qt::PreciseTimer);
     realign_.setInterval(kDemodRealignMs);
     connect(&realign_, &QTimer::timeout, this, &DemodLink::realignAfterPause);
 }
