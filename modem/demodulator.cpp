@@ -30,6 +30,9 @@ constexpr int kPilotSearch = 64;  // samples either side of where the burst says
 // The header's best codeword must beat the second best by this share of the total.
 constexpr float kHeaderConfidence = 0.3f;
 constexpr int kKeepBehind = 512;  // samples kept before the oldest still needed
+// The search has passed the whole plateau of a burst at the expected start (and a little more
+// for timing error) without a candidate: the flywheel takes over.
+constexpr int kFlywheelAfter = kPlateau + kCyclicPrefix;
 
 // e^(-j 2 pi 1500 i / 8000) = e^(-j 2 pi 3 i / 16): the band's centre to 0 Hz.
 const std::array<Complex, 16>& downMixer() {
@@ -127,6 +130,8 @@ void Demodulator::process(std::span<const float> audio, DemodOutput& out) {
 
 void Demodulator::restartSearch(int64_t from) {
     state_ = State::Searching;
+    flywheel_ = false;
+    headerGuessed_ = false;
     d_ = std::max(from, baseStart_);
     sumsValid_ = false;
     track_.clear();
@@ -137,6 +142,16 @@ void Demodulator::restartSearch(int64_t from) {
 void Demodulator::search(DemodOutput&) {
     // The slide at the end of each step takes in sample d + 256, so that one must be in too.
     while (d_ + kSearchWindow + kSearchLag < taken_) {
+        if (state_ == State::Searching && expected_ >= 0 && d_ >= expected_ + kFlywheelAfter) {
+            // The burst where the next frame should start went unseen: read it there anyway.
+            burst_ = expected_;
+            offsetHz_ = expectedOffsetHz_;
+            expected_ = -1;
+            flywheel_ = true;
+            state_ = State::Reading;
+            layout_ = FrameLayout{};
+            return;
+        }
         if (!sumsValid_ || d_ % kExactSumsEvery == 0) {
             p_ = 0;
             ra_ = rb_ = 0;
@@ -242,7 +257,8 @@ bool Demodulator::confirm() {
     }
     double referenceEnergy = 0;
     for (const Complex& r : reference) referenceEnergy += std::norm(r);
-    if (bestEnergy <= 0 || best / (bestEnergy * referenceEnergy) < kPilotMetric) {
+    const bool pilotFound = bestEnergy > 0 && best / (bestEnergy * referenceEnergy) >= kPilotMetric;
+    if (!pilotFound && !flywheel_) {
         restartSearch(burst_ + kSymbolSamples);
         return false;
     }
@@ -255,7 +271,8 @@ bool Demodulator::confirm() {
     }
     // The middle of the echoes becomes the symbols' start; each window then starts half a
     // prefix later, so echoes up to a prefix apart all fall inside it.
-    const int shift = (first + last) / 2;
+    // Without a pilot to go by, the flywheel's frame stays where the last one ended.
+    const int shift = pilotFound ? (first + last) / 2 : 0;
     burst_ += shift;
     windowOffset_ = kCyclicPrefix / 2;
     // A window that starts early by w samples turns bin b by 2 pi b w / 128; undone here, so a
@@ -267,8 +284,9 @@ bool Demodulator::confirm() {
     }
 
     // Fine frequency: the correlation at lag 128 inside the burst has twice the precision of
-    // the lag-64 one, whose estimate picks among its 62.5 Hz ambiguities.
-    {
+    // the lag-64 one, whose estimate picks among its 62.5 Hz ambiguities. A burst the search did
+    // not see is too weak for it: the last frame's offset stands.
+    if (!flywheel_) {
         std::complex<double> p128 = 0;
         constexpr int kMargin = 16;
         for (int m = kMargin; m < kSyncSymbols * kSymbolSamples - kFftSize - kMargin; ++m) {
@@ -291,7 +309,13 @@ bool Demodulator::confirm() {
         soft[i] = (header[k] * std::conj(channel)).real();
     }
     const HeaderDecode decoded = decodeHeader(soft);
-    if (!decoded.fields || decoded.confidence < kHeaderConfidence) {
+    const bool headerFound = decoded.fields && decoded.confidence >= kHeaderConfidence;
+    if (!headerFound && flywheel_) {
+        headerGuessed_ = true;
+        layout_ = frameLayout(lastHeader_.mode, lastHeader_.units);
+        return true;
+    }
+    if (!headerFound) {
         restartSearch(burst_ + kSymbolSamples);
         return false;
     }
@@ -378,7 +402,9 @@ void Demodulator::readFrame(DemodOutput& out) {
         std::max(signal / double(pilots.size() * kCarriers) - 0.375 * n0, 1e-30);
 
     // Soft bits: each carrier's value against the channel interpolated between the pilot
-    // rows either side, scaled as a log-likelihood ratio for its noise.
+    // rows either side, scaled as a log-likelihood ratio for its noise. (A cubic through four
+    // rows measured no better on fading and 0.3 dB worse on a steady channel: at these SNRs the
+    // estimate's noise counts for more than the line's corner cutting.)
     std::vector<float> llr(static_cast<size_t>(layout.codeBits));
     const float scale = static_cast<float>(2.0 * std::sqrt(2.0) / n0);
     size_t bit = 0;
@@ -386,12 +412,12 @@ void Demodulator::readFrame(DemodOutput& out) {
     for (int s = kSyncSymbols; s < symbols; ++s) {
         if (layout.symbols[s] != SymbolKind::Data) continue;
         while (row + 1 < pilots.size() && pilots[row + 1] < s) ++row;
+        const size_t next = std::min(row + 1, pilots.size() - 1);
         const int a = pilots[row];
-        const int b = pilots[std::min(row + 1, pilots.size() - 1)];
+        const int b = pilots[next];
         const float t = b > a ? float(s - a) / float(b - a) : 0.0f;
         for (int k = 0; k < kCarriers; ++k) {
-            const Complex h =
-                (1 - t) * channel[row][k] + t * channel[std::min(row + 1, pilots.size() - 1)][k];
+            const Complex h = (1 - t) * channel[row][k] + t * channel[next][k];
             const Complex z = y[s][k] * std::conj(h) * scale;
             llr[bit++] = z.real();
             llr[bit++] = z.imag();
@@ -399,6 +425,15 @@ void Demodulator::readFrame(DemodOutput& out) {
     }
 
     const FrameBits bits = decodeFrame(layout, llr, book_);
+    if (headerGuessed_ && !bits.decoded) {
+        // A guess that did not hold: perhaps no frame at all (the transmission ended), perhaps a
+        // shorter one. Nothing to report; search on from just after its burst.
+        restartSearch(burst_ + kSymbolSamples);
+        return;
+    }
+    expected_ = burst_ + layout.samples();
+    expectedOffsetHz_ = offsetHz_ + residualHz;
+    lastHeader_ = {layout.mode, layout.units};
     FrameStats stats;
     stats.mode = layout.mode;
     stats.units = layout.units;

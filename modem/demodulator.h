@@ -100,6 +100,15 @@ private:
     std::array<Complex, kCarriers> windowTurn_{};  // undoes the window's offset, per carrier
     FrameLayout layout_;
 
+    // Where the next frame should start when frames follow one another: just after the last
+    // one read. A sync burst lost in a fade is then looked for there anyway, and a header lost
+    // with it is taken to repeat the last one; the LDPC checks and the unit CRCs judge the guess.
+    int64_t expected_ = -1;  // absolute baseband index; -1: none
+    double expectedOffsetHz_ = 0;
+    HeaderFields lastHeader_;
+    bool flywheel_ = false;       // the frame being read was not found by its burst
+    bool headerGuessed_ = false;  // its header did not decode and repeats the last one
+
     CodeBook book_;
 };
 

@@ -126,6 +126,23 @@ TEST(ModemRoundTrip, AModeChosenPassesTheOtherModesFramesOver) {
     EXPECT_EQ(demodulate(audio).units.size(), 7u);  // with no mode chosen, both
 }
 
+// A fade can wipe out a frame's sync burst, and its header with it, while the rest of the
+// frame comes through: in a stream of frames the next one is read where the last one ended.
+TEST(ModemRoundTrip, AFrameWhoseStartIsLostIsReadWhereTheLastEnded) {
+    const std::vector<Unit> units = randomUnits(36, 9);
+    const int leading = 1000;
+    const int frame = frameLayout(Mode::Normal, 12).samples();
+    for (const int wiped : {kSyncSymbols * kSymbolSamples, 4 * kSymbolSamples}) {
+        SCOPED_TRACE(testing::Message() << "first " << wiped << " samples of frame 2 wiped");
+        std::vector<float> audio = transmission(units, Mode::Normal, leading, 4000);
+        std::fill_n(audio.begin() + leading + frame, wiped, 0.0f);
+        const DemodOutput out = demodulate(audio);
+        EXPECT_EQ(out.units, units);
+        ASSERT_EQ(out.frames.size(), 3u);  // and none made up after the last
+        EXPECT_EQ(out.frames[1].startSample - out.frames[0].startSample, frame);
+    }
+}
+
 TEST(ModemHostileAudio, NoiseSilenceAndToneGiveNothing) {
     const std::vector<float> silence(40000, 0.0f);
     EXPECT_TRUE(demodulate(silence).units.empty());
