@@ -290,9 +290,10 @@ bool Demodulator::confirm() {
     // Fine frequency: the correlation at lag 128 inside the burst has twice the precision of
     // the lag-64 one, whose estimate picks among its 62.5 Hz ambiguities. A burst the search did
     // not see is too weak for it: the last frame's offset stands.
-    if (!flywheel_) {
+    constexpr int kMargin = 16;
+    // A recording that starts inside the burst has not all of it: the coarse offset stands.
+    if (!flywheel_ && burst_ + kMargin >= baseStart_) {
         std::complex<double> p128 = 0;
-        constexpr int kMargin = 16;
         for (int m = kMargin; m < kSyncSymbols * kSymbolSamples - kFftSize - kMargin; ++m) {
             p128 += std::conj(std::complex<double>(at(burst_ + m))) *
                     std::complex<double>(at(burst_ + m + kFftSize));
@@ -511,8 +512,11 @@ void Demodulator::readFrame(DemodOutput& out) {
     out.units.insert(out.units.end(), bits.units.begin(), bits.units.end());
     out.frames.push_back(stats);
 
-    // The next frame may follow at once: search from just before this one's end.
-    restartSearch(burst_ + layout.samples() - kPlateau);
+    // The next frame may follow at once: search from just before this one's end. A frame that
+    // failed may have been cut short (the sender stopped, another transmission began inside
+    // the length its header announced): search again from just after its header.
+    restartSearch(bits.decoded ? burst_ + layout.samples() - kPlateau
+                               : burst_ + (kSyncSymbols + 2) * kSymbolSamples);
 }
 
 void Demodulator::trim() {
