@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "modem/ldpc.h"
+#include "modem/splitmix.h"
 
 namespace {
 
@@ -40,21 +41,6 @@ constexpr std::string_view kUsage =
     "information bits are wrong), FER, the share of frames with wrong information bits (what\n"
     "the unit checks see), bit error rate of the information bits, mean iterations, mean\n"
     "decode time; then each code's 1e-2 crossing of FER.\n";
-
-struct SplitMix64 {
-    uint64_t state;
-    uint64_t next() {
-        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    double uniform() { return static_cast<double>((next() >> 11) + 1) / 9007199254740993.0; }
-    // Box-Muller, one value per call: enough for a sweep.
-    double gaussian() {
-        return std::sqrt(-2.0 * std::log(uniform())) * std::cos(6.283185307179586 * uniform());
-    }
-};
 
 bool parseDouble(std::string_view text, double& out) {
     try {
@@ -164,7 +150,7 @@ int main(int argc, char** argv) {
                     iterations);
         std::printf("%8s %7s %6s %10s %10s %10s %6s %8s\n", "Eb/N0", "frames", "errors", "FER",
                     "info FER", "BER", "iters", "ms/word");
-        SplitMix64 rng{static_cast<uint64_t>(seed)};
+        modem::SplitMix64 rng{static_cast<uint64_t>(seed)};
         std::vector<uint8_t> info(static_cast<size_t>(k)), word(static_cast<size_t>(n)),
             decoded(static_cast<size_t>(k));
         std::vector<float> llr(static_cast<size_t>(n));

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "codec/crc16.h"
+#include "modem/splitmix.h"
 
 namespace modem {
 
@@ -18,13 +19,6 @@ void scramble(std::span<uint8_t> bits) {
         state = ((state << 1) | out) & 0x7FFF;
         bit ^= static_cast<uint8_t>(out);
     }
-}
-
-uint64_t splitmix64(uint64_t& state) {
-    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
 }
 
 }  // namespace
@@ -48,9 +42,9 @@ std::vector<int> interleaver(int n) {
     // A Fisher-Yates shuffle with splitmix64 and a plain modulo: the same on every machine.
     std::vector<int> order(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) order[i] = i;
-    uint64_t state = 0x56495354ull + static_cast<uint64_t>(n);
+    SplitMix64 rng{0x56495354ull + static_cast<uint64_t>(n)};
     for (int i = n - 1; i > 0; --i) {
-        const int j = static_cast<int>(splitmix64(state) % static_cast<uint64_t>(i + 1));
+        const int j = static_cast<int>(rng.below(static_cast<uint32_t>(i + 1)));
         std::swap(order[i], order[j]);
     }
     return order;

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <utility>
 
+#include "modem/splitmix.h"
+
 namespace modem {
 namespace {
 
@@ -41,18 +43,6 @@ constexpr std::array<DegreeMix, 9> kDegreeMixes{{
 // Tie-breaks of the construction. splitmix64: fixed 64-bit arithmetic, so the same stream on
 // every machine (std::uniform_int_distribution's mapping is left to the library).
 constexpr uint64_t kConstructionSeed = 0x5645'4C44'5043'0001ull;
-
-struct SplitMix64 {
-    uint64_t state;
-    uint64_t next() {
-        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    // Below `count` (> 0); the modulo's bias is immaterial for tie-breaking.
-    uint32_t below(uint32_t count) { return static_cast<uint32_t>(next() % count); }
-};
 
 // Progressive edge growth for the information part, with the accumulator's edges in the graph
 // from the start. Variables 0..k-1 are information bits, k..n-1 parity bits.

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "modem/splitmix.h"
+
 namespace modem {
 namespace {
 
@@ -21,25 +23,6 @@ constexpr int kNoiseFrames = 6;  // sanitized builds decode about 20 times slowe
 constexpr int kNoiseFrames = 24;
 #endif
 
-struct Rng {
-    uint64_t state;
-    uint64_t next() {
-        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    double uniform() { return static_cast<double>((next() >> 11) + 1) / 9007199254740993.0; }
-    double gaussian() {
-        return std::sqrt(-2.0 * std::log(uniform())) * std::cos(6.283185307179586 * uniform());
-    }
-    std::vector<uint8_t> bits(int count) {
-        std::vector<uint8_t> out(static_cast<size_t>(count));
-        for (auto& bit : out) bit = static_cast<uint8_t>(next() >> 63);
-        return out;
-    }
-};
-
 std::vector<uint8_t> encode(const LdpcCode& code, const std::vector<uint8_t>& info) {
     std::vector<uint8_t> word(static_cast<size_t>(code.n));
     EXPECT_TRUE(encodeLdpc(code, info, word));
@@ -47,7 +30,14 @@ std::vector<uint8_t> encode(const LdpcCode& code, const std::vector<uint8_t>& in
 }
 
 // BPSK (0 -> +1) through AWGN at the given Eb/N0, as LLRs 2y / s^2.
-std::vector<float> awgnLlr(const std::vector<uint8_t>& word, double rate, double ebn0Db, Rng& rng) {
+std::vector<uint8_t> randomBits(SplitMix64& rng, int count) {
+    std::vector<uint8_t> out(static_cast<size_t>(count));
+    for (auto& bit : out) bit = static_cast<uint8_t>(rng.next() >> 63);
+    return out;
+}
+
+std::vector<float> awgnLlr(const std::vector<uint8_t>& word, double rate, double ebn0Db,
+                           SplitMix64& rng) {
     const double sigma = std::sqrt(1.0 / (2.0 * rate * std::pow(10.0, ebn0Db / 10.0)));
     std::vector<float> llr(word.size());
     for (size_t i = 0; i < word.size(); ++i) {
@@ -154,10 +144,10 @@ TEST_P(ModemCodes, BuiltAsDesigned) {
 TEST_P(ModemCodes, EncodesCodewordsThatDecodeClean) {
     const LdpcCode& c = code();
     LdpcDecoder decoder(c);
-    Rng rng{11};
+    SplitMix64 rng{11};
     for (int trial = 0; trial < 4; ++trial) {
         SCOPED_TRACE("seed 11, word " + std::to_string(trial));
-        const std::vector<uint8_t> info = rng.bits(c.k);
+        const std::vector<uint8_t> info = randomBits(rng, c.k);
         const std::vector<uint8_t> word = encode(c, info);
         EXPECT_TRUE(std::equal(info.begin(), info.end(), word.begin()));
         EXPECT_TRUE(ldpcSyndromeZero(c, word));
@@ -168,7 +158,7 @@ TEST_P(ModemCodes, EncodesCodewordsThatDecodeClean) {
         EXPECT_EQ(decoded, word) << firstDifference(decoded, word);
     }
     // One flipped bit is no codeword; the decoder puts it right.
-    const std::vector<uint8_t> info = rng.bits(c.k);
+    const std::vector<uint8_t> info = randomBits(rng, c.k);
     std::vector<uint8_t> word = encode(c, info);
     word[100] ^= 1;
     EXPECT_FALSE(ldpcSyndromeZero(c, word));
@@ -191,8 +181,8 @@ TEST_P(ModemCodes, WrongParityRunsAreCorrected) {
     const LdpcCode& c = code();
     const auto checkDecodes = [&](LdpcDecoder::Settings settings) {
         LdpcDecoder decoder(c, settings);
-        Rng rng{17};
-        const std::vector<uint8_t> word = encode(c, rng.bits(c.k));
+        SplitMix64 rng{17};
+        const std::vector<uint8_t> word = encode(c, randomBits(rng, c.k));
         int failures = 0;
         // Runs inside the chain, and its last bit.
         for (const auto& [start, run] : {std::pair{c.k + 500, 1}, std::pair{c.k + 500, 2},
@@ -220,14 +210,14 @@ TEST_P(ModemCodes, NoisyWordsFailBelowAndDecodeAboveThreshold) {
     const bool half = c.k * 2 == c.n;
     const double below = half ? 0.2 : 1.5;  // Eb/N0 in dB
     const double above = half ? 2.2 : 3.5;
-    Rng rng{2026};
+    SplitMix64 rng{2026};
     std::vector<uint8_t> decoded(static_cast<size_t>(c.n));
     for (const double ebn0 : {below, above}) {
         int failures = 0;
         for (int trial = 0; trial < kNoiseFrames; ++trial) {
             SCOPED_TRACE("seed 2026, Eb/N0 " + std::to_string(ebn0) + " dB, word " +
                          std::to_string(trial));
-            const std::vector<uint8_t> word = encode(c, rng.bits(c.k));
+            const std::vector<uint8_t> word = encode(c, randomBits(rng, c.k));
             const LdpcDecodeResult result =
                 decoder.process(awgnLlr(word, rate(), ebn0, rng), decoded);
             EXPECT_EQ(result.ok, ldpcSyndromeZero(c, decoded));
@@ -258,8 +248,8 @@ TEST(Ldpc, ErasuresFillInOrFailCleanly) {
     EXPECT_EQ(result.iterations, 20);
     EXPECT_TRUE(std::all_of(decoded.begin(), decoded.end(), [](uint8_t b) { return b <= 1; }));
 
-    Rng rng{5};
-    const std::vector<uint8_t> word = encode(c, rng.bits(c.k));
+    SplitMix64 rng{5};
+    const std::vector<uint8_t> word = encode(c, randomBits(rng, c.k));
     const auto erase = [&](double share) {
         std::vector<float> llr = cleanLlr(word, 4.0f);
         for (auto& value : llr)
@@ -279,7 +269,7 @@ TEST(Ldpc, ErasuresFillInOrFailCleanly) {
 TEST(Ldpc, SuccessOnlyForCodewords) {
     const LdpcCode& c = modemCode(kLdpcNormalK, kLdpcNormalN);
     LdpcDecoder decoder(c, {.maxIterations = 3});
-    Rng rng{99};
+    SplitMix64 rng{99};
     std::vector<uint8_t> decoded(static_cast<size_t>(c.n));
     std::vector<float> llr(static_cast<size_t>(c.n));
     for (int trial = 0; trial < 4; ++trial) {
@@ -290,7 +280,7 @@ TEST(Ldpc, SuccessOnlyForCodewords) {
         for (float p : decoder.posterior()) ASSERT_TRUE(std::isfinite(p));
     }
 
-    const std::vector<uint8_t> word = encode(c, rng.bits(c.k));
+    const std::vector<uint8_t> word = encode(c, randomBits(rng, c.k));
     llr = cleanLlr(word, std::numeric_limits<float>::infinity());
     llr[3] = std::numeric_limits<float>::quiet_NaN();  // an erasure
     llr[7] = std::numeric_limits<float>::max();
@@ -309,9 +299,9 @@ TEST(Ldpc, SuccessOnlyForCodewords) {
 TEST(Ldpc, DecoderKeepsNoStateBetweenWords) {
     const LdpcCode& c = modemCode(kLdpcNormalK, kLdpcNormalN);
     LdpcDecoder decoder(c);
-    Rng rng{31};
-    const std::vector<float> first = awgnLlr(encode(c, rng.bits(c.k)), 0.75, 2.5, rng);
-    const std::vector<float> second = awgnLlr(encode(c, rng.bits(c.k)), 0.75, 0.0, rng);
+    SplitMix64 rng{31};
+    const std::vector<float> first = awgnLlr(encode(c, randomBits(rng, c.k)), 0.75, 2.5, rng);
+    const std::vector<float> second = awgnLlr(encode(c, randomBits(rng, c.k)), 0.75, 0.0, rng);
     std::vector<uint8_t> a(static_cast<size_t>(c.n)), b(a.size());
     const LdpcDecodeResult resultA = decoder.process(first, a);
     decoder.process(second, b);
@@ -326,7 +316,7 @@ TEST(Ldpc, DecoderKeepsNoStateBetweenWords) {
 TEST(Ldpc, SmallCodesAcrossTheRateRange) {
     const std::pair<int, int> sizes[] = {{40, 120},    {100, 290},  {344, 688},  {344, 516},
                                          {1032, 1290}, {850, 1000}, {900, 1000}, {3, 8}};
-    Rng rng{7};
+    SplitMix64 rng{7};
     for (const auto& [k, n] : sizes) {
         SCOPED_TRACE("k " + std::to_string(k) + ", n " + std::to_string(n));
         const std::optional<LdpcCode> code = makeLdpcCode(k, n);
@@ -334,7 +324,7 @@ TEST(Ldpc, SmallCodesAcrossTheRateRange) {
         EXPECT_EQ(makeLdpcCode(k, n)->rowBits, code->rowBits);  // a pure function of (k, n)
         LdpcDecoder decoder(*code);
         for (int trial = 0; trial < 3; ++trial) {
-            const std::vector<uint8_t> word = encode(*code, rng.bits(k));
+            const std::vector<uint8_t> word = encode(*code, randomBits(rng, k));
             ASSERT_TRUE(ldpcSyndromeZero(*code, word));
             std::vector<float> llr = cleanLlr(word, 2.0f);
             llr[static_cast<size_t>(trial)] = -llr[static_cast<size_t>(trial)] * 0.25f;
