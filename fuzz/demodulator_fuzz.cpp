@@ -149,7 +149,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(cut.samplesIn == whole.samplesIn, "chunking changes the samples taken");
 
     size_t good = 0;
-    int64_t lastStart = -1;
+    // A recording may begin inside a frame's sync burst, so the first frame may start before
+    // sample 0, but by less than the burst's length: the search needs most of it.
+    int64_t lastStart = -int64_t{modem::kSyncSymbols} * modem::kSymbolSamples - 1;
     for (const FrameStats& f : whole.out.frames) {
         require(f.units >= 1 && f.units <= modem::kMaxUnitsPerFrame,
                 "a frame of no or too many units");
