@@ -11,11 +11,14 @@
 #include <set>
 #include <string>
 
+#include "encoder/encode_frame.h"
 #include "encoder/frame_format.h"
+#include "encoder/test_pictures.h"
 #include "modem/demodulator.h"
 #include "modem/hf_channel.h"
 #include "modem/modulator.h"
 #include "modem/resample.h"
+#include "receiver/receive_packet.h"
 #include "tools/audio_file.h"
 #include "tools/cli.h"
 #include "tools/file_io.h"
@@ -37,6 +40,79 @@ void printFrame(const modem::FrameStats& f) {
                  double(f.startSample) / modem::kSampleRate, modem::modeName(f.mode), f.units,
                  f.units == 1 ? "" : "s", f.unitsGood, f.unitsDropped, f.snrDb, f.offsetHz,
                  f.clockPpm);
+}
+
+bool knownPicture(const std::vector<encoder::Picture>& pictures, const encoder::Picture& p) {
+    return std::any_of(pictures.begin(), pictures.end(), [&](const encoder::Picture& q) {
+        return q.size == p.size && q.pixels == p.pixels;
+    });
+}
+
+// The test card's frames as a sending station sends them, timed sends with the counter
+// advancing: the start-up settings (64 x 64, syndromes 32), every frame's units back to back.
+struct PictureLoad {
+    std::vector<modem::Unit> units;
+    std::vector<encoder::Picture> previews;  // what a receiver decodes, each different one once
+};
+
+std::optional<PictureLoad> testCardFrames(int frames) {
+    encoder::EncoderSettings settings;
+    settings.sourceKind = encoder::SourceKind::Still;
+    settings.sourcePath = "testcard.png";
+    settings.transmit = true;
+    encoder::EncoderState state;
+    const encoder::SourcePicture source = encoder::testCard();
+    PictureLoad load;
+    for (int f = 0; f < frames; ++f) {
+        const encoder::EncodeResult sent =
+            encoder::ENCODEFRAME(settings, source, state, encoder::kEncodeSend);
+        if (sent.error != encoder::EncodeError::None) return std::nullopt;
+        for (size_t at = 0; at + modem::kUnitBytes <= sent.frame.size(); at += modem::kUnitBytes) {
+            modem::Unit unit;
+            std::copy_n(sent.frame.begin() + static_cast<std::ptrdiff_t>(at), modem::kUnitBytes,
+                        unit.begin());
+            load.units.push_back(unit);
+        }
+        if (!knownPicture(load.previews, sent.preview)) load.previews.push_back(sent.preview);
+    }
+    return load;
+}
+
+struct PictureTally {
+    int good = 0;   // frames the receiver decoded to the sender's picture
+    int wrong = 0;  // frames it decoded to another picture
+};
+
+// The demodulated units through the receiver core as picrx runs it: a frame ends at the next
+// frame's header or, as the receiver's idle timer has it, when no unit came for
+// receiver::kFrameIdleMs of audio (the units of a modem frame arrive at its end).
+PictureTally receivePictures(const modem::DemodOutput& out,
+                             const std::vector<encoder::Picture>& previews) {
+    receiver::ReceiverState state;
+    PictureTally tally;
+    const auto take = [&](const receiver::ReceiveUpdate& update) {
+        if (update.decode != receiver::DecodeOutcome::Good) return;
+        if (update.picture && !knownPicture(previews, update.picture->picture)) {
+            ++tally.wrong;
+        } else {
+            ++tally.good;
+        }
+    };
+    constexpr int64_t kIdleSamples = int64_t{receiver::kFrameIdleMs} * modem::kSampleRate / 1000;
+    size_t next = 0;
+    std::optional<int64_t> lastArrival;
+    for (const modem::FrameStats& frame : out.frames) {
+        if (frame.unitsGood == 0) continue;
+        if (lastArrival && frame.endSample - *lastArrival > kIdleSamples) {
+            take(receiver::finishFrame(state));
+        }
+        for (int i = 0; i < frame.unitsGood && next < out.units.size(); ++i) {
+            take(receiver::RECEIVEPACKET(state, out.units[next++]));
+        }
+        lastArrival = frame.endSample;
+    }
+    take(receiver::finishFrame(state));
+    return tally;
 }
 
 }  // namespace
@@ -133,10 +209,14 @@ int runDemodulate(const std::vector<std::string_view>& args) {
 
 int runModemSweep(const std::vector<std::string_view>& args) {
     constexpr std::string_view kCommand = "modem-sweep";
-    Options opts(kCommand, args, {"channel", "snr", "units", "mode", "offset", "ppm", "seed"}, {});
+    Options opts(kCommand, args,
+                 {"channel", "snr", "units", "mode", "offset", "ppm", "seed", "frames"},
+                 {"pictures"});
     const std::vector<std::string_view> channels = {"awgn", "good", "moderate", "poor", "flutter"};
     const int channel = opts.choice("channel", channels, 0);
     const int unitCount = opts.integer("units", 12, 10'000'000, 2400);
+    const bool pictures = opts.flag("pictures");
+    const int frameCount = opts.integer("frames", 1, 100'000, 100);
     const std::optional<modem::Mode> mode = modeOption(opts);
     const double offsetHz = opts.number("offset", -100, 100, 0);
     const double ppm = opts.number("ppm", -1000, 1000, 0);
@@ -148,14 +228,30 @@ int runModemSweep(const std::vector<std::string_view>& args) {
             opts.fail("--snr takes LO:HI:STEP in dB, such as 0:10:1");
         }
     }
+    if (opts.ok() && pictures && opts.value("units")) {
+        opts.fail("--units is for random units; --pictures sends --frames test-card frames");
+    }
+    if (opts.ok() && !pictures && opts.value("frames")) opts.fail("--frames needs --pictures");
     opts.expectPositional(0, "takes no file");
     if (opts.reportIfFailed()) return kExitUsage;
 
     const modem::Mode m = mode.value_or(modem::Mode::Normal);
-    std::mt19937 rng(static_cast<uint32_t>(seed));
-    std::vector<modem::Unit> units(static_cast<size_t>(unitCount));
-    for (modem::Unit& u : units) {
-        for (uint8_t& b : u) b = static_cast<uint8_t>(rng());
+    std::vector<modem::Unit> units;
+    std::vector<encoder::Picture> previews;
+    if (pictures) {
+        std::optional<PictureLoad> load = testCardFrames(frameCount);
+        if (!load) {
+            reportError(kCommand, "the test card gives no frame with the default settings");
+            return kExitFailure;
+        }
+        units = std::move(load->units);
+        previews = std::move(load->previews);
+    } else {
+        std::mt19937 rng(static_cast<uint32_t>(seed));
+        units.resize(static_cast<size_t>(unitCount));
+        for (modem::Unit& u : units) {
+            for (uint8_t& b : u) b = static_cast<uint8_t>(rng());
+        }
     }
     const std::set<modem::Unit> sent(units.begin(), units.end());
     std::vector<float> audio(modem::kSampleRate / 2, 0.0f);
@@ -164,12 +260,23 @@ int runModemSweep(const std::vector<std::string_view>& args) {
     audio.resize(audio.size() + modem::kSampleRate / 2, 0.0f);
 
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
-    std::printf(
-        "# %s mode, channel %s, offset %+.1f Hz, clock %+.0f ppm, %d units a point, "
-        "seed %d\n",
-        modem::modeName(m), std::string(channels[channel]).c_str(), offsetHz, ppm, unitCount, seed);
-    std::printf("%7s %8s %8s %7s %7s %9s %9s\n", "snr_db", "uer_%", "good", "wrong", "frames",
-                "est_db", "x_realtime");
+    if (pictures) {
+        std::printf(
+            "# %s mode, channel %s, offset %+.1f Hz, clock %+.0f ppm, %d test-card frames a "
+            "point (64 x 64, syndromes 32, %zu units, %.0f s), seed %d\n",
+            modem::modeName(m), std::string(channels[channel]).c_str(), offsetHz, ppm, frameCount,
+            units.size(), double(audio.size()) / modem::kSampleRate, seed);
+        std::printf("%7s %8s %8s %7s %7s %9s %9s %9s %8s %10s\n", "snr_db", "uer_%", "good",
+                    "wrong", "frames", "est_db", "x_realtime", "pictures", "pict_%", "pict_wrong");
+    } else {
+        std::printf(
+            "# %s mode, channel %s, offset %+.1f Hz, clock %+.0f ppm, %d units a point, "
+            "seed %d\n",
+            modem::modeName(m), std::string(channels[channel]).c_str(), offsetHz, ppm, unitCount,
+            seed);
+        std::printf("%7s %8s %8s %7s %7s %9s %9s\n", "snr_db", "uer_%", "good", "wrong", "frames",
+                    "est_db", "x_realtime");
+    }
     const int points = static_cast<int>(std::floor((hi - lo) / step + 1e-9)) + 1;
     for (int point = 0; point < points; ++point) {
         const double snr = lo + point * step;
@@ -207,10 +314,16 @@ int runModemSweep(const std::vector<std::string_view>& args) {
         for (const modem::FrameStats& f : out.frames) estimate += f.snrDb;
         if (!out.frames.empty()) estimate /= double(out.frames.size());
         if (terminal) std::fprintf(stderr, "\r               \r");
-        std::printf("%7.1f %8.3f %8zu %7zu %7zu %9.1f %9.0f\n", snr,
+        std::printf("%7.1f %8.3f %8zu %7zu %7zu %9.1f %9.0f", snr,
                     100.0 * double(units.size() - std::min(good, units.size())) / units.size(),
                     good, wrong, out.frames.size(), estimate,
                     double(received.size()) / modem::kSampleRate / std::max(seconds, 1e-9));
+        if (pictures) {
+            const PictureTally tally = receivePictures(out, previews);
+            std::printf(" %9d %8.1f %10d", tally.good, 100.0 * tally.good / frameCount,
+                        tally.wrong);
+        }
+        std::printf("\n");
         std::fflush(stdout);
     }
     return kExitOk;

@@ -237,6 +237,12 @@ check "modulate refuses a file that is no frame string" \
     test "$(status "$vistrel" modulate "$work/modem.png" -o "$work/x.wav")" -eq 2
 check "modem-sweep prints its table" \
     has "$("$vistrel" modem-sweep --snr 20:20:1 --units 24)" '^ *20.0 *0.000 *24 *0'
+# Three test-card frames through the modem into the receiver: all three pictures decode.
+check "modem-sweep --pictures decodes every frame at a high SNR" \
+    has "$("$vistrel" modem-sweep --pictures --frames 3 --snr 20:20:1)" \
+    '^ *20.0 *0.000 .* 3 *100.0 *0$'
+check "modem-sweep --frames needs --pictures" \
+    test "$(status "$vistrel" modem-sweep --frames 3)" -eq 2
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
