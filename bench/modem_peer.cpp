@@ -15,6 +15,7 @@
 
 extern "C" {
 #include <codec2/freedv_api.h>
+#include <codec2/version.h>
 }
 
 #include <algorithm>
@@ -265,6 +266,20 @@ public:
         return units;
     }
 
+    // Its frame as the library describes it.
+    static void describe() {
+        struct freedv* f = open();
+        const int frameBytes = freedv_get_bits_per_modem_frame(f) / 8;
+        std::printf(
+            "# DATAC1 (codec2 %s): %d payload bytes + CRC-16 a frame (%d units), frame %.3f s, "
+            "preamble %.3f s, postamble %.3f s\n",
+            CODEC2_VERSION, frameBytes - 2, (frameBytes - 2) / modem::kUnitBytes,
+            double(freedv_get_n_tx_modem_samples(f)) / kRate,
+            double(freedv_get_n_tx_preamble_modem_samples(f)) / kRate,
+            double(freedv_get_n_tx_postamble_modem_samples(f)) / kRate);
+        freedv_close(f);
+    }
+
 private:
     static struct freedv* open() {
         struct freedv* f = freedv_open(FREEDV_MODE_DATAC1);
@@ -359,6 +374,7 @@ int main(int argc, char** argv) {
         o.units, modem::kUnitBytes, o.seed, o.offsetHz, o.ppm);
     if (o.datac1Burst > 0) std::printf(", DATAC1 %d frames a burst", o.datac1Burst);
     std::printf("\n");
+    Datac1::describe();
     for (size_t m = 0; m < peers.size(); ++m) {
         std::printf("# %s: %.1f s of air, mean power %.2f dBFS\n", peers[m]->name(),
                     txs[m].airSeconds, 10 * std::log10(txs[m].signalPower));
