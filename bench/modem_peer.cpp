@@ -300,37 +300,42 @@ struct Point {
     size_t wrong = 0;
 };
 
-// The SNR where UER falls through 1 % for good: between the last point above 1 % and the next
-// one, interpolated in log UER (a point with no loss counts as half a unit lost).
-std::string crossing(const std::vector<double>& snr, const std::vector<Point>& points, int units) {
-    int last = -1;  // last measured point above 1 %
-    int first = -1;
+// Where UER falls through 1 %, interpolated in log UER between the measured points either side
+// (a point with no loss counts as half a unit lost). held: through for good, after the last
+// point above 1 %; otherwise the first time. A few lost frames decide a point on fading, so the
+// two may lie a step or more apart.
+std::string crossing(const std::vector<double>& snr, const std::vector<Point>& points, int units,
+                     bool held) {
+    std::vector<size_t> run;  // indices of the measured points
     for (size_t i = 0; i < points.size(); ++i) {
-        if (!points[i].run) continue;
-        if (first < 0) first = static_cast<int>(i);
-        if (points[i].uer > 1.0) last = static_cast<int>(i);
+        if (points[i].run) run.push_back(i);
+    }
+    if (run.empty()) return "-";
+    // above: the measured point above 1 % that the crossing follows (run index), or none.
+    std::optional<size_t> above;
+    for (size_t r = 0; r < run.size() && (held || points[run.front()].uer > 1.0); ++r) {
+        if (points[run[r]].uer > 1.0) {
+            above = r;
+            if (!held && r + 1 < run.size() && points[run[r + 1]].uer <= 1.0) break;
+        }
     }
     char text[64];
-    if (first < 0) return "-";
-    if (last < 0) {
-        std::snprintf(text, sizeof text, "<= %.1f", snr[static_cast<size_t>(first)]);
+    if (!above) {
+        std::snprintf(text, sizeof text, "<= %.1f", snr[run.front()]);
         return text;
     }
-    size_t next = static_cast<size_t>(last) + 1;
-    while (next < points.size() && !points[next].run) ++next;
-    // A point skipped as clean lies above a run of clean points, so there is always a measured
-    // point after the last one above 1 % unless the sweep ended there.
-    if (next >= points.size()) {
-        std::snprintf(text, sizeof text, "> %.1f", snr[static_cast<size_t>(last)]);
+    // A point skipped as clean lies above clean points, so the point after the last one above
+    // 1 % was measured unless the sweep ended there.
+    if (*above + 1 >= run.size()) {
+        std::snprintf(text, sizeof text, "> %.1f", snr[run[*above]]);
         return text;
     }
+    const size_t i = run[*above], j = run[*above + 1];
     const double floor = 50.0 / units;
-    const double a = std::log10(std::max(points[static_cast<size_t>(last)].uer, floor));
-    const double b = std::log10(std::max(points[next].uer, floor));
-    const double t = (a - 0.0) / (a - b);  // log10(1 %) = 0
-    const double x =
-        snr[static_cast<size_t>(last)] + t * (snr[next] - snr[static_cast<size_t>(last)]);
-    std::snprintf(text, sizeof text, "%.1f", x);
+    const double a = std::log10(std::max(points[i].uer, floor));
+    const double b = std::log10(std::max(points[j].uer, floor));
+    const double t = a / (a - b);  // log10(1 %) = 0
+    std::snprintf(text, sizeof text, "%.1f", snr[i] + t * (snr[j] - snr[i]));
     return text;
 }
 
@@ -441,9 +446,16 @@ int main(int argc, char** argv) {
             }
             std::printf("\n");
         }
-        std::printf("\n1 %% UER at (dB):");
+        std::printf("\n1 %% UER held from (dB):");
         for (size_t m = 0; m < peers.size(); ++m) {
-            std::printf(" %s %s%s", peers[m]->name(), crossing(snrs, results[m], o.units).c_str(),
+            std::printf(" %s %s%s", peers[m]->name(),
+                        crossing(snrs, results[m], o.units, true).c_str(),
+                        m + 1 < peers.size() ? ";" : "\n");
+        }
+        std::printf("1 %% UER first reached at (dB):");
+        for (size_t m = 0; m < peers.size(); ++m) {
+            std::printf(" %s %s%s", peers[m]->name(),
+                        crossing(snrs, results[m], o.units, false).c_str(),
                         m + 1 < peers.size() ? ";" : "\n");
         }
         std::printf("Wrong units delivered:");
