@@ -7,9 +7,11 @@ channel, with the figures measured before the modem existed drawn as markers) an
 tables into docs/MODEM.md between its marker comments.
 
 usage: scripts/modem_curves.py [--units N] [--bin build/bin/modem_peer] [--no-docs]
+                               [--from build/modem_peer.txt]
 """
 
 import argparse
+import re
 import subprocess
 import sys
 from pathlib import Path
@@ -93,7 +95,7 @@ def parse(text):
                 current["header"] = cells
             elif not cells[0].startswith("-"):
                 current["rows"].append(cells)
-        elif current is not None and line.strip():
+        elif current is not None and line.startswith(("1 %", "Wrong")):
             current["extra"].append(line.strip())
     return tables
 
@@ -152,7 +154,7 @@ def plot(results, units, path):
             ax.add_patch(Rectangle((x0, u_lo), x1 - x0, u_hi - u_lo, color="tab:gray",
                                    alpha=0.2, label=label if label not in seen else None))
             seen.add(label)
-        right = hi
+        right = max([hi] + [snr for _, ch, snr in ANCHOR_POINTS + GOALS if ch == channel])
         for ch, s_lo, s_hi, *_ in ANCHOR_RANGES:
             if ch == channel and s_hi is not None:
                 right = max(right, s_hi + 1)
@@ -181,7 +183,12 @@ def markdown(results, header_lines, units, command):
            "UER: units lost (or wrong) out of those sent; B/s: unit bytes delivered per second "
            "of the modem's own air time; `-`: not run (the modem had lost no unit at the two "
            "points below)."]
-    out += [f"    {line[2:]}" for line in header_lines if line.startswith("# ") and "air" in line]
+    out.append("")
+    seen = set()
+    for line in header_lines:
+        if line not in seen:
+            out.append(f"    {line[2:]}")
+            seen.add(line)
     for channel in SWEEPS:
         table = results[channel]
         out.append("")
@@ -197,16 +204,11 @@ def markdown(results, header_lines, units, command):
     return "\n".join(out).rstrip() + "\n"
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--units", type=int, default=2016)
-    parser.add_argument("--bin", default=str(ROOT / "build/bin/modem_peer"))
-    parser.add_argument("--no-docs", action="store_true", help="print, write nothing")
-    args = parser.parse_args()
-
+def run(binary, units):
+    """modem_peer's output for every channel, the batches side by side."""
     procs = []
     for batch in BATCHES:
-        cmds = [[args.bin, "--channel", ch, "--snr", SWEEPS[ch], "--units", str(args.units)]
+        cmds = [[binary, "--channel", ch, "--snr", SWEEPS[ch], "--units", str(units)]
                 for ch in batch]
         # One shell per batch runs its channels in turn.
         script = " && ".join(" ".join(f"'{a}'" for a in cmd) for cmd in cmds)
@@ -218,8 +220,33 @@ def main():
         if proc.returncode != 0:
             sys.exit(f"modem_curves: modem_peer failed ({proc.returncode})")
         texts.append(out)
-    text = "\n".join(texts)
-    print(text)
+    return "\n".join(texts)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--units", type=int, default=2016)
+    parser.add_argument("--bin", default=str(ROOT / "build/bin/modem_peer"))
+    parser.add_argument("--no-docs", action="store_true", help="print, write nothing")
+    parser.add_argument("--from", dest="saved", metavar="FILE",
+                        help="draw and write from modem_peer output saved before; run nothing")
+    args = parser.parse_args()
+
+    if args.saved:
+        text = Path(args.saved).read_text()
+    else:
+        text = run(args.bin, args.units)
+        print(text)
+        (ROOT / "build").mkdir(exist_ok=True)
+        (ROOT / "build/modem_peer.txt").write_text(text)  # for --from
+    units = args.units
+    header = []
+    for line in text.splitlines():
+        if line.startswith("# "):
+            header.append(line)
+            found = re.match(r"# modem_peer: (\d+) units", line)
+            if found:
+                units = int(found.group(1))
     tables = parse(text)
     results = {}
     for channel, title in TITLES.items():
@@ -229,10 +256,8 @@ def main():
         results[channel] = found[0]
     if args.no_docs:
         return
-    plot(results, args.units, ROOT / "docs/modem-uer.png")
-    header = [line for line in texts[0].splitlines() if line.startswith("# ")]
-    command = "./dev modem-curves"
-    block = markdown(results, header, args.units, command)
+    plot(results, units, ROOT / "docs/modem-uer.png")
+    block = markdown(results, header, units, "./dev modem-curves")
     doc = ROOT / "docs/MODEM.md"
     current = doc.read_text()
     if BEGIN not in current or END not in current:
@@ -240,7 +265,7 @@ def main():
     before, rest = current.split(BEGIN, 1)
     _, after = rest.split(END, 1)
     doc.write_text(before + BEGIN + "\n" + block + END + after)
-    print(f"modem_curves: wrote docs/modem-uer.png and the tables in docs/MODEM.md")
+    print("modem_curves: wrote docs/modem-uer.png and the tables in docs/MODEM.md")
 
 
 if __name__ == "__main__":
