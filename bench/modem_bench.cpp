@@ -25,6 +25,7 @@
 #include "modem/hf_channel.h"
 #include "modem/ldpc.h"
 #include "modem/modulator.h"
+#include "modem/splitmix.h"
 
 namespace {
 
@@ -173,27 +174,13 @@ BENCHMARK(BM_Demodulate)
 
 constexpr int kWords = 32;  // noisy words per case, decoded in turn
 
-struct SplitMix64 {
-    uint64_t state;
-    uint64_t next() {
-        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    double uniform() { return static_cast<double>((next() >> 11) + 1) / 9007199254740993.0; }
-    double gaussian() {
-        return std::sqrt(-2.0 * std::log(uniform())) * std::cos(6.283185307179586 * uniform());
-    }
-};
-
 const modem::LdpcCode& modemCode(int k, int n) { return *modem::sharedLdpcCode(k, n); }
 
 // BPSK over AWGN at ebn0Db, seed 1.
 std::vector<std::vector<float>> noisyWords(const modem::LdpcCode& code, double ebn0Db) {
     const double rate = static_cast<double>(code.k) / code.n;
     const double sigma = std::sqrt(1.0 / (2.0 * rate * std::pow(10.0, ebn0Db / 10.0)));
-    SplitMix64 rng{1};
+    modem::SplitMix64 rng{1};
     std::vector<uint8_t> info(static_cast<size_t>(code.k)), word(static_cast<size_t>(code.n));
     std::vector<std::vector<float>> words;
     for (int w = 0; w < kWords; ++w) {
@@ -240,7 +227,7 @@ BENCHMARK(BM_LdpcDecode)
 void BM_LdpcEncode(benchmark::State& state) {
     const modem::LdpcCode& code =
         modemCode(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-    SplitMix64 rng{2};
+    modem::SplitMix64 rng{2};
     std::vector<uint8_t> info(static_cast<size_t>(code.k)), word(static_cast<size_t>(code.n));
     for (auto& bit : info) bit = static_cast<uint8_t>(rng.next() >> 63);
     for (auto _ : state) {
