@@ -14,6 +14,7 @@
 #include <QSlider>
 #include <QTemporaryDir>
 
+#include "packaging/tests/config_home.h"
 #include "player/control_window.h"
 #include "player/tests/test_movie.h"
 
@@ -52,23 +53,9 @@ TEST(MovieplaySettings, RoundTripAndEachBadValueAlone) {
     }
 }
 
-class MovieplayRemembered : public testing::Test {
+class MovieplayRemembered : public packaging::testing_support::ConfigHomeTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(home_.isValid());
-        qputenv("XDG_CONFIG_HOME", home_.path().toUtf8());
-    }
-    void TearDown() override { qunsetenv("XDG_CONFIG_HOME"); }
-    void put(const QByteArray& bytes) {
-        QDir().mkpath(home_.path() + "/vistrel");
-        QFile file(path());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-    [[nodiscard]] QString path() const { return home_.path() + "/vistrel/movieplay.conf"; }
-    [[nodiscard]] packaging::ConfigText file() const {
-        return packaging::readConfigFile(path(), "movieplay").values;
-    }
+    MovieplayRemembered() : ConfigHomeTest(QStringLiteral("movieplay")) {}
     std::pair<MovieplaySettings, std::string> start(bool defaults) {
         testing::internal::CaptureStderr();
         const MovieplaySettings s = startUpSettings(defaults);
@@ -80,7 +67,6 @@ protected:
         EXPECT_NE(found, nullptr) << id;
         return found;
     }
-    QTemporaryDir home_;
 };
 
 TEST_F(MovieplayRemembered, StartReadsTheFileUnlessToldDefaults) {

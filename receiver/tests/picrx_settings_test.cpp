@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
+#include "packaging/tests/config_home.h"
 #include "receiver/main_window.h"
 
 namespace receiver {
@@ -37,26 +38,14 @@ TEST(PicrxSettings, RoundTripAndBadValues) {
     EXPECT_FALSE(s.record);
 }
 
-class PicrxStartUp : public testing::Test {
+class PicrxStartUp : public packaging::testing_support::ConfigHomeTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(home_.isValid());
-        qputenv("XDG_CONFIG_HOME", home_.path().toUtf8());
-    }
-    void TearDown() override { qunsetenv("XDG_CONFIG_HOME"); }
-    void put(const QByteArray& bytes) {
-        QDir().mkpath(home_.path() + "/vistrel");
-        QFile file(path());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-    [[nodiscard]] QString path() const { return home_.path() + "/vistrel/picrx.conf"; }
+    PicrxStartUp() : ConfigHomeTest(QStringLiteral("picrx")) {}
     std::pair<PicrxStart, std::string> start(const PicrxOptions& options) {
         testing::internal::CaptureStderr();
         PicrxStart s = startUpSettings(options);
         return {s, testing::internal::GetCapturedStderr()};
     }
-    QTemporaryDir home_;
 };
 
 TEST_F(PicrxStartUp, TheCommandLineWinsOverTheFile) {

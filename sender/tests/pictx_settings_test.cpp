@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "packaging/tests/config_home.h"
+
 namespace sender {
 namespace {
 
@@ -145,26 +147,15 @@ TEST(PictxSettings, ASourceNamedOnTheCommandLineIsShown) {
 }
 
 // pictx's start in a configuration folder of the test's own.
-class PictxStartUp : public testing::Test {
+class PictxStartUp : public packaging::testing_support::ConfigHomeTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(home_.isValid());
-        qputenv("XDG_CONFIG_HOME", home_.path().toUtf8());
-    }
-    void TearDown() override { qunsetenv("XDG_CONFIG_HOME"); }
-    void put(const QByteArray& bytes) {
-        QDir().mkpath(home_.path() + "/vistrel");
-        QFile file(home_.path() + "/vistrel/pictx.conf");
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
+    PictxStartUp() : ConfigHomeTest(QStringLiteral("pictx")) {}
     // startUpSettings and what it printed.
     std::pair<PictxSettings, std::string> start(bool defaults) {
         testing::internal::CaptureStderr();
         PictxSettings s = startUpSettings(defaults);
         return {s, testing::internal::GetCapturedStderr()};
     }
-    QTemporaryDir home_;
 };
 
 TEST_F(PictxStartUp, ReadsTheFileUnlessToldDefaults) {

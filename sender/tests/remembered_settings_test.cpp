@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include "media/tests/test_movies.h"
+#include "packaging/tests/config_home.h"
 #include "sender/main_window.h"
 #include "sender/rs_bar.h"
 #include "sender/source_pages.h"
@@ -50,15 +51,12 @@ PictxSettings remembered() {
     return s;
 }
 
-class Remembered : public testing::Test {
+class Remembered : public packaging::testing_support::ConfigHomeTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(home_.isValid());
-        qputenv("XDG_CONFIG_HOME", home_.path().toUtf8());
-    }
+    Remembered() : ConfigHomeTest(QStringLiteral("pictx")) {}
     void TearDown() override {
         window_.reset();
-        qunsetenv("XDG_CONFIG_HOME");
+        ConfigHomeTest::TearDown();
     }
 
     MainWindow& open(const PictxSettings& initial, bool remember = true) {
@@ -81,14 +79,13 @@ protected:
         EXPECT_NE(w, nullptr) << id;
         return w;
     }
-    [[nodiscard]] QString path() const { return home_.path() + "/vistrel/pictx.conf"; }
+    // The file's values, which must read without a problem.
     [[nodiscard]] packaging::ConfigText file() const {
         const packaging::ConfigRead read = packaging::readConfigFile(path(), "pictx");
         EXPECT_EQ(read.problem, QString());
         return read.values;
     }
 
-    QTemporaryDir home_;
     QString answer_;
     std::unique_ptr<MainWindow> window_;
 };
