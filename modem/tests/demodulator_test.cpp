@@ -15,32 +15,14 @@
 
 #include "modem/hf_channel.h"
 #include "modem/modulator.h"
+#include "modem/tests/modem_signals.h"
 
 namespace modem {
 namespace {
 
-std::vector<Unit> randomUnits(int count, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::vector<Unit> units(static_cast<size_t>(count));
-    for (Unit& u : units) {
-        for (uint8_t& b : u) b = static_cast<uint8_t>(rng());
-    }
-    return units;
-}
-
-// leading samples of silence, the frames of units back to back, trailing samples of silence.
-std::vector<float> transmission(std::span<const Unit> units, Mode mode, int leading, int trailing) {
-    std::vector<float> audio(static_cast<size_t>(leading), 0.0f);
-    Modulator modulator(mode);
-    modulator.modulate(units, audio);
-    audio.resize(audio.size() + static_cast<size_t>(trailing), 0.0f);
-    return audio;
-}
-
-std::vector<float> through(HfChannelConfig config, std::span<const float> audio) {
-    config.signalPower = double(kTxRms) * kTxRms;
-    return simulateRecording(config, audio);
-}
+using test::randomUnits;
+using test::through;
+using test::transmission;
 
 HfChannelConfig noisy(double snrDb, uint32_t seed) {
     HfChannelConfig c;

@@ -7,28 +7,14 @@
 #include "modem/demodulator.h"
 #include "modem/hf_channel.h"
 #include "modem/modulator.h"
+#include "modem/tests/modem_signals.h"
 
 namespace modem {
 namespace {
 
-std::vector<Unit> randomUnits(int count, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::vector<Unit> units(static_cast<size_t>(count));
-    for (Unit& u : units) {
-        for (uint8_t& b : u) b = static_cast<uint8_t>(rng());
-    }
-    return units;
-}
-
-// Silence, the frames of units back to back, silence.
-std::vector<float> transmission(std::span<const Unit> units, Mode mode, int leading = 1234,
-                                int trailing = 2000) {
-    std::vector<float> audio(static_cast<size_t>(leading), 0.0f);
-    Modulator modulator(mode);
-    modulator.modulate(units, audio);
-    audio.resize(audio.size() + static_cast<size_t>(trailing), 0.0f);
-    return audio;
-}
+using test::randomUnits;
+using test::through;
+using test::transmission;
 
 DemodOutput demodulate(std::span<const float> audio, size_t chunk = 0) {
     Demodulator demodulator;
@@ -38,12 +24,6 @@ DemodOutput demodulate(std::span<const float> audio, size_t chunk = 0) {
         demodulator.process(audio.subspan(at, std::min(chunk, audio.size() - at)), out);
     }
     return out;
-}
-
-std::vector<float> through(const HfChannelConfig& config, std::span<const float> audio) {
-    HfChannelConfig c = config;
-    c.signalPower = double(kTxRms) * kTxRms;
-    return simulateRecording(c, audio);
 }
 
 TEST(ModemRoundTrip, CleanFramesOfBothModesComeBackBitForBit) {
