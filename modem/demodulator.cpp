@@ -440,11 +440,11 @@ void Demodulator::readFrame(DemodOutput& out) {
 
     // A frame that failed is measured again with the decoder's beliefs about its data: every
     // data carrier becomes a pilot, weighed by how sure the decoder is of it. Each carrier's
-    // channel is then the weighed mean of its neighbours within two symbols and one carrier
-    // (never of itself, which would only confirm its own decision), and the frame is decoded
-    // again. On fading that recovers frames the pilot rows alone leave just short.
-    for (int pass = 0; pass < kRemeasurePasses && !bits.decoded && !bits.posterior.empty();
-         ++pass) {
+    // channel is then the weighed mean of its neighbours within kRemeasureSymbols symbols and
+    // one carrier (never of itself, which would only confirm its own decision), and the frame
+    // is decoded again. On fading that recovers frames the pilot rows alone leave just short.
+    const float qpsk = std::sqrt(0.5f);
+    const auto remeasure = [&](std::span<const float> belief, int carrierSpan) {
         std::vector<std::array<Complex, kCarriers>> sum(static_cast<size_t>(symbols));
         std::vector<std::array<float, kCarriers>> weight(static_cast<size_t>(symbols));
         size_t bit = 0;
@@ -454,9 +454,8 @@ void Demodulator::readFrame(DemodOutput& out) {
                     sum[s][k] = y[s][k] * pilotValues()[k];
                     weight[s][k] = 1;
                 } else if (layout.symbols[s] == SymbolKind::Data) {
-                    const float qpsk = std::sqrt(0.5f);
-                    const Complex x(qpsk * std::tanh(0.5f * bits.posterior[bit]),
-                                    qpsk * std::tanh(0.5f * bits.posterior[bit + 1]));
+                    const Complex x(qpsk * std::tanh(0.5f * belief[bit]),
+                                    qpsk * std::tanh(0.5f * belief[bit + 1]));
                     bit += 2;
                     sum[s][k] = y[s][k] * std::conj(x);
                     weight[s][k] = std::norm(x);
@@ -471,7 +470,8 @@ void Demodulator::readFrame(DemodOutput& out) {
                 for (int ds = -kRemeasureSymbols; ds <= kRemeasureSymbols; ++ds) {
                     const int si = s + ds;
                     if (si < kSyncSymbols || si >= symbols) continue;
-                    for (int kk = std::max(0, k - 1); kk <= std::min(kCarriers - 1, k + 1); ++kk) {
+                    for (int kk = std::max(0, k - carrierSpan);
+                         kk <= std::min(kCarriers - 1, k + carrierSpan); ++kk) {
                         if (ds == 0 && kk == k) continue;
                         h += sum[si][kk];
                         w += weight[si][kk];
@@ -480,10 +480,45 @@ void Demodulator::readFrame(DemodOutput& out) {
                 if (w > 0) estimate[s][k] = h / w;
             }
         }
+    };
+    for (int pass = 0; pass < kRemeasurePasses && !bits.decoded && !bits.posterior.empty();
+         ++pass) {
+        remeasure(bits.posterior, 1);
         softBits();
         const int iterations = bits.iterations;
         bits = decodeFrame(layout, llr, book_);
         bits.iterations += iterations;
+    }
+
+    // The SNR of a frame that decoded, from its own data: each carrier's value against the
+    // channel its neighbours in time on the same carrier measure with the data known, which
+    // leaves the noise alone. (The pilot rows' estimate of the noise, and any mean across
+    // carriers, also hold the channel's own change across the band: 2 ms echoes turn it by
+    // 45 degrees from one carrier to the next, and the SNR would read low on fading.)
+    double snrNoise = n0;
+    double snrSignal = meanChannel;
+    if (bits.decoded && !bits.posterior.empty()) {
+        remeasure(bits.posterior, 0);
+        double noiseSum = 0, signalSum = 0;
+        int count = 0;
+        size_t bit = 0;
+        for (int s = kSyncSymbols; s < symbols; ++s) {
+            if (layout.symbols[s] != SymbolKind::Data) continue;
+            for (int k = 0; k < kCarriers; ++k) {
+                const Complex x(bits.posterior[bit] < 0 ? -qpsk : qpsk,
+                                bits.posterior[bit + 1] < 0 ? -qpsk : qpsk);
+                bit += 2;
+                noiseSum += std::norm(y[s][k] - estimate[s][k] * x);
+                signalSum += std::norm(estimate[s][k]);
+                ++count;
+            }
+        }
+        if (count > 0 && noiseSum > 0) {
+            // The channel from 2 x kRemeasureSymbols neighbours carries that share of the noise
+            // into the residue too.
+            snrNoise = noiseSum / count / (1.0 + 1.0 / (2 * kRemeasureSymbols));
+            snrSignal = signalSum / count;
+        }
     }
 
     if (headerGuessed_ && !bits.decoded) {
@@ -503,7 +538,8 @@ void Demodulator::readFrame(DemodOutput& out) {
     stats.decoded = bits.decoded;
     stats.iterations = bits.iterations;
     // Signal in 37 bins against noise in 3000 Hz, 48 bins' worth.
-    stats.snrDb = 10 * std::log10(meanChannel * kCarriers / (n0 * (3000.0 / kCarrierSpacingHz)));
+    stats.snrDb =
+        10 * std::log10(snrSignal * kCarriers / (snrNoise * (3000.0 / kCarrierSpacingHz)));
     stats.offsetHz = offsetHz_ + residualHz;
     stats.clockPpm = ppm;
     const int64_t delay = hilbert_.delaySamples();

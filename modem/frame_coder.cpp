@@ -88,12 +88,10 @@ FrameBits decodeFrame(const FrameLayout& layout, std::span<const float> llr, Cod
     std::vector<uint8_t> info(static_cast<size_t>(layout.infoBits));
     const LdpcDecodeResult decoded = decoder.process(codeword, info);
     result.iterations = decoded.iterations;
-    if (!decoded.ok) {
-        const std::span<const float> belief = decoder.posterior();
-        result.posterior.resize(static_cast<size_t>(n));
-        for (int i = 0; i < n; ++i) result.posterior[order[i]] = belief[i];
-        return result;
-    }
+    const std::span<const float> belief = decoder.posterior();
+    result.posterior.resize(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) result.posterior[order[i]] = belief[i];
+    if (!decoded.ok) return result;
     result.decoded = true;
     scramble(info);
     size_t at = 0;

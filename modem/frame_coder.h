@@ -46,8 +46,9 @@ struct FrameBits {
     int iterations = 0;
     std::vector<Unit> units;  // those whose CRC held, in order
     int unitsDropped = 0;     // units of the frame that did not come out
-    // When the decoder gave up: its last belief about every code bit (LLR, positive for 0), in
-    // transmission order, for the demodulator to measure the channel again with.
+    // The decoder's last belief about every code bit (LLR, positive for 0), in transmission
+    // order: for the demodulator to measure the channel again with after a failure, and the
+    // noise after a success.
     std::vector<float> posterior;
 };
 // llr: one per code bit in transmission order, positive for 0.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <string_view>
+#include <tuple>
 
 #include "modem/demodulator.h"
 #include "modem/hf_channel.h"
@@ -136,6 +138,34 @@ TEST(ModemRoundTrip, FramesThePilotsAloneLoseDecodeWhenMeasuredAgainWithTheirDat
     EXPECT_GE(out.units.size(), units.size() * 9 / 10) << "seed 10";
     for (const Unit& u : out.units) {
         EXPECT_NE(std::find(units.begin(), units.end(), u), units.end()) << "a wrong unit";
+    }
+}
+
+// The SNR each frame reports, measured from its decoded data: on a steady channel within a
+// fraction of a dB of the channel's, on fading within the spread of the fades themselves.
+TEST(ModemRoundTrip, DecodedFramesReportTheSnr) {
+    const std::vector<Unit> units = randomUnits(12 * 8, 11);
+    for (const auto& [profile, snrDb, tolerance] :
+         {std::tuple{"awgn", 10.0, 0.7}, std::tuple{"poor", 16.0, 2.0}}) {
+        SCOPED_TRACE(profile);
+        HfChannelConfig channel;
+        channel.noise = true;
+        channel.snrDb = snrDb;
+        channel.seed = 11;
+        if (std::string_view(profile) != "awgn") {
+            channel.fading = true;
+            channel.watterson = *wattersonProfile(profile);
+        }
+        const DemodOutput out = demodulate(through(channel, transmission(units, Mode::Normal)));
+        double sum = 0;
+        int decoded = 0;
+        for (const FrameStats& f : out.frames) {
+            if (!f.decoded) continue;
+            sum += f.snrDb;
+            ++decoded;
+        }
+        ASSERT_GE(decoded, 6);
+        EXPECT_NEAR(sum / decoded, snrDb, tolerance) << "seed 11";
     }
 }
 
