@@ -58,8 +58,8 @@ struct MainWindowOptions {
     // The air's pace, multiplied: every timer period is divided by it (1: 250 bytes per second;
     // 20 with tonebox --speed 20 runs demonstrations and tests twenty times faster). > 0.
     double airSpeed = 1.0;
-    MessageHandler message;                                    // default: a message box
-    ChoiceHandler choice;                                      // default: askChoice
+    MessageHandler message;         // default: a message box
+    ChoiceHandler choice;           // default: askChoice
     PictxSettings initial;          // what the controls show at start (the remembered settings)
     bool rememberSettings = false;  // write every change to pictx.conf; off in tests
 };

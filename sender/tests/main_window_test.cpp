@@ -5,9 +5,9 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFontMetrics>
-#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,8 +23,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 
 #include "media/tests/test_movies.h"
 #include "sender/rs_bar.h"
