@@ -126,7 +126,7 @@ void Demodulator::process(std::span<const float> audio, DemodOutput& out) {
             continue;
         }
         const State before = state_;
-        search(out);
+        search();
         if (state_ == before) break;
     }
     trim();
@@ -143,7 +143,7 @@ void Demodulator::restartSearch(int64_t from) {
     layout_ = FrameLayout{};
 }
 
-void Demodulator::search(DemodOutput&) {
+void Demodulator::search() {
     // The slide at the end of each step takes in sample d + 256, so that one must be in too.
     while (d_ + kSearchWindow + kSearchLag < taken_) {
         if (state_ == State::Searching && expected_ >= 0 && d_ >= expected_ + kFlywheelAfter) {

@@ -65,7 +65,7 @@ public:
 private:
     enum class State { Searching, Tracking, Reading };
 
-    void search(DemodOutput& out);
+    void search();
     bool confirm();  // the candidate's pilot and header; sets layout_ and window_
     void readFrame(DemodOutput& out);
     void restartSearch(int64_t from);

@@ -38,6 +38,14 @@ LdpcDecoder& CodeBook::decoder(const FrameLayout& layout) {
 
 const LdpcCode& CodeBook::code(const FrameLayout& layout) { return decoder(layout).code(); }
 
+const std::vector<int>& CodeBook::interleaving(const FrameLayout& layout) {
+    auto found = interleavings_.find(layout.codeBits);
+    if (found == interleavings_.end()) {
+        found = interleavings_.emplace(layout.codeBits, interleaver(layout.codeBits)).first;
+    }
+    return found->second;
+}
+
 std::vector<int> interleaver(int n) {
     // A Fisher-Yates shuffle with splitmix64 and a plain modulo: the same on every machine.
     std::vector<int> order(static_cast<size_t>(n));
@@ -70,7 +78,7 @@ std::vector<uint8_t> codeFrame(const FrameLayout& layout, std::span<const Unit> 
     const LdpcCode& code = book.code(layout);
     std::vector<uint8_t> codeword(static_cast<size_t>(code.n));
     encodeLdpc(code, info, codeword);
-    const std::vector<int> order = interleaver(code.n);
+    const std::vector<int>& order = book.interleaving(layout);
     std::vector<uint8_t> sent(codeword.size());
     for (int i = 0; i < code.n; ++i) sent[order[i]] = codeword[i];
     return sent;
@@ -82,7 +90,7 @@ FrameBits decodeFrame(const FrameLayout& layout, std::span<const float> llr, Cod
     LdpcDecoder& decoder = book.decoder(layout);
     const int n = decoder.code().n;
     if (static_cast<int>(llr.size()) != n) return result;
-    const std::vector<int> order = interleaver(n);
+    const std::vector<int>& order = book.interleaving(layout);
     std::vector<float> codeword(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) codeword[i] = llr[order[i]];
     std::vector<uint8_t> info(static_cast<size_t>(layout.infoBits));

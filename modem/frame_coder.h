@@ -32,9 +32,12 @@ class CodeBook {
 public:
     [[nodiscard]] const LdpcCode& code(const FrameLayout& layout);
     [[nodiscard]] LdpcDecoder& decoder(const FrameLayout& layout);
+    // interleaver(layout.codeBits), made once.
+    [[nodiscard]] const std::vector<int>& interleaving(const FrameLayout& layout);
 
 private:
     std::map<std::pair<int, int>, std::unique_ptr<LdpcDecoder>> decoders_;  // by (k, n)
+    std::map<int, std::vector<int>> interleavings_;                         // by n
 };
 
 // Bits 0/1 in transmission order, layout.codeBits of them.
