@@ -57,7 +57,7 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$bin/picrx" ] && [ -x "$bi
     rx=$!
     pids+=("$rx")
     sleep 1
-    "$bin/tonebox" --port "$tx_port" --rx-port "$rx_port" --loss "$loss" --speed "$speed" &
+    "$bin/tonebox" --simulate --port "$tx_port" --rx-port "$rx_port" --loss "$loss" --speed "$speed" &
     pids+=($!)
     sleep 0.5
     "$bin/pictx" --no-tonebox --tonebox-port "$tx_port" --picture "$out/testcard.png" \
@@ -79,7 +79,7 @@ rm -rf "$live"
 rx=$!
 pids+=("$rx")
 sleep 0.5
-"$bin/tonebox" --port "$tx_port" --rx-port "$rx_port" --loss "$loss" --speed "$speed" &
+"$bin/tonebox" --simulate --port "$tx_port" --rx-port "$rx_port" --loss "$loss" --speed "$speed" &
 pids+=($!)
 sleep 0.5
 "$bin/vistrel" send "$out/testcard.png" --no-tonebox --tonebox-port "$tx_port" --frames 2 \

@@ -1,8 +1,9 @@
 #pragma once
 
-// tonebox, the modulator stand-in: the testable parts. Pure core: the stream parser, the air
-// clock, the option reader and the listen failure's lines; tonebox_main.cpp is the shell with
-// the sockets and timers.
+// tonebox, the sound-card modem: the testable parts. Pure core: the stream parser, the
+// simulated air clock, the options and the settings file, the choice of sound device and the
+// listen failure's lines; tonebox_main.cpp and station.cpp are the shell with the sockets, the
+// sound card and the timers.
 //
 // The sender's stream (TCP, port 998) carries two kinds of message, back to back with nothing
 // between them:
@@ -36,13 +37,16 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "encoder/frame_format.h"
+#include "modem/waveform.h"
 #include "tools/channel.h"
+#include "tools/ptt.h"
 
 namespace tools {
 
@@ -115,6 +119,29 @@ private:
     double headEndsMs_ = 0;  // end of the front unit's air time
 };
 
+// Whole frame strings from the parser's units, for the modem's queue, which sends a string
+// whole or not at all. A string is complete when it has as many units as its header block
+// promises (the packet count n' = 2t + r, and whether a message block follows packet 0); a
+// string the sender cut short ends where the next frame, a command or the link's end begins.
+class FrameStrings {
+public:
+    // Takes every event the parser gives, in order; returns the strings completed with it
+    // (a command or another frame's unit completes the string before it).
+    [[nodiscard]] std::vector<std::vector<encoder::Unit>> add(const StreamEvent& event);
+    // What has begun, as it is (the link ended, or the stream paused); empty when nothing.
+    [[nodiscard]] std::vector<encoder::Unit> flush();
+    [[nodiscard]] size_t pendingUnits() const { return units_.size(); }
+
+private:
+    [[nodiscard]] bool complete() const;
+
+    uint64_t frame_ = 0;
+    std::vector<encoder::Unit> units_;
+    int packets_ = 0;  // n' from the header; 0: no header seen
+    bool streamless_ = false;
+    bool message_ = false;
+};
+
 inline constexpr int kSenderPort = 998;    // where tonebox listens for pictx
 inline constexpr int kReceiverPort = 999;  // where picrx listens for the demodulator
 inline constexpr double kAirBytesPerSecond = 250.0;
@@ -125,18 +152,80 @@ struct ToneboxOptions {
     std::string listen = "127.0.0.1";  // address to listen on for the sender
     std::string rxHost = "127.0.0.1";  // the receiver's demodulator link
     int rxPort = kReceiverPort;
-    double speed = 1.0;       // multiplies the 250 bytes per second, > 0
-    ChannelSettings channel;  // --loss, --byte-errors, --burst, --seed
     bool help = false;
     std::optional<uint64_t> windowId;  // the sender's window, accepted and not used
+
+    // The simulated channel instead of a sound card.
+    bool simulate = false;
+    double speed = 1.0;       // multiplies the 250 bytes per second, > 0
+    ChannelSettings channel;  // --loss, --byte-errors, --burst, --seed
+
+    // The sound card modem.
+    bool transmit = true;  // --no-transmit: no sender port, nothing played
+    bool receive = true;   // --no-receive: nothing recorded, no receiver link
+    modem::Mode mode = modem::Mode::Normal;
+    std::string inputDevice;   // part of a device's name; empty: the system's default
+    std::string outputDevice;  // the same
+    double txLevelDb = -6.0;   // the transmission's peak, dBFS
+    double tuneSeconds = 0;    // > 0: send a steady tone this long, then end
+    PttSpec ptt;               // none: VOX, or the sender keys by its serial port
+    int pttLeadMs = 150;
+    int pttTailMs = 50;
+    int pttHoldMs = 1000;  // keyed this long after a frame string for the next one
+    int txTimeoutS = 300;
+
+    bool listDevices = false;
+    bool writeConfig = false;
+    bool verbose = false;
+    bool defaults = false;  // do not read the settings file
 };
 
 struct ToneboxArguments {
     ToneboxOptions options;
-    std::string error;  // empty when the arguments are good
+    std::string error;            // empty when the arguments are good
+    std::set<std::string> given;  // the options the command line gave, e.g. "--ptt"
 };
 
 [[nodiscard]] ToneboxArguments parseToneboxArguments(const std::vector<std::string_view>& args);
+// Sets one option that takes a value ("--ptt", "rig:1"); empty, or why the value is refused
+// (and the option is left as it was).
+[[nodiscard]] std::string applyToneboxOption(ToneboxOptions& o, std::string_view name,
+                                             std::string_view value);
+
+// The settings file, ~/.config/vistrel/tonebox.conf (under $XDG_CONFIG_HOME when that is
+// set): a [tonebox] section of "key = value" lines, a key being an option's name without its
+// dashes (ptt = rigctld, tx-level = -10) and on/off settings taking true or false (receive =
+// false). Applies the file's text to o, skipping what the command line gave; returns one line
+// for each line of the file that was not used, naming it (FILE:LINE: ...), and why.
+[[nodiscard]] std::vector<std::string> applyToneboxConfig(std::string_view text,
+                                                          const std::string& fileName,
+                                                          const std::set<std::string>& given,
+                                                          ToneboxOptions& o);
+// The settings a station sets once, as the file's text.
+[[nodiscard]] std::string toneboxConfigText(const ToneboxOptions& o);
+[[nodiscard]] std::string toneboxConfigPath();
+
+// A sound device as PortAudio lists it.
+struct SoundDeviceInfo {
+    int index = -1;
+    std::string name;
+    std::string hostApi;
+    int inputs = 0;  // channels
+    int outputs = 0;
+    double defaultRate = 0;
+    bool defaultInput = false;
+    bool defaultOutput = false;
+};
+struct DeviceChoice {
+    int index = -1;  // -1: none, see error
+    std::string name;
+    std::string error;
+};
+// The device whose name is wanted (any case), else the one whose name contains it; the
+// system's default for an empty wanted. None or several: an error naming the choices.
+[[nodiscard]] DeviceChoice chooseSoundDevice(const std::vector<SoundDeviceInfo>& devices,
+                                             std::string_view wanted, bool input);
+
 [[nodiscard]] std::string_view toneboxUsage();
 
 // Why tonebox cannot listen for the sender, one line each: where and the system's reason, then

@@ -1,22 +1,34 @@
-// tonebox: the modulator stand-in. Listens for the sender (pictx) on TCP port 998, plays each
-// frame's units out at the air rate through the simulated radio channel and writes the units
-// that arrive to the receiver's demodulator link (picrx, TCP port 999), one write per unit.
-// See tools/tonebox.h for how commands and frames are told apart on the one stream.
+// tonebox: the sound-card modem (tools/station.h), or with --simulate the stand-in that plays
+// each frame's units out at the air rate through a simulated radio channel. Either way it
+// listens for the sender (pictx) on TCP port 998 and writes the units that arrive to the
+// receiver's demodulator link (picrx, TCP port 999), one write per unit. See tools/tonebox.h
+// for how commands and frames are told apart on the one stream.
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "encoder/frame_format.h"
 #include "tools/channel.h"
+#include "tools/sound.h"
+#include "tools/station.h"
 #include "tools/tonebox.h"
 
 namespace {
@@ -51,9 +63,9 @@ struct FrameReport {
     bool unreported = false;  // units played since the last line about it
 };
 
-class Tonebox {
+class SimulatedTonebox {
 public:
-    explicit Tonebox(const ToneboxOptions& options)
+    explicit SimulatedTonebox(const ToneboxOptions& options)
         : options_(options),
           playout_(tools::kAirBytesPerSecond * options.speed),
           channel_(options.channel) {
@@ -324,12 +336,128 @@ private:
     FrameReport totals_;
 };
 
+// SIGINT, SIGTERM and SIGHUP reach the event loop through a socket pair, where the station
+// unkeys and ends like on "exit".
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int signal) {
+    const char byte = static_cast<char>(signal);
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+void catchSignals(const std::function<void(int)>& handler) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, [handler] {
+        char byte = 0;
+        if (::read(signalPipe[0], &byte, 1) == 1) handler(byte);
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+}
+
+// One line on a terminal, rewritten in place; event lines go above it.
+class StatusLine {
+public:
+    StatusLine() : terminal_(::isatty(STDOUT_FILENO) != 0) {}
+    void say(const std::string& line) {
+        clear();
+        std::printf("tonebox: %s\n", line.c_str());
+        redraw();
+    }
+    void show(const tools::StationStatus& s) {
+        if (!terminal_) return;
+        char text[400];
+        std::string frame = "no frame yet";
+        if (s.lastFrame) {
+            char f[80];
+            std::snprintf(f, sizeof f, "SNR %.1f dB, %+.1f Hz", s.lastFrame->snrDb,
+                          s.lastFrame->offsetHz);
+            frame = f;
+        }
+        std::snprintf(text, sizeof text,
+                      "%s  in %5.1f dBFS%s  %s  units %llu good/%llu dropped  strings %llu "
+                      "queued/%llu dropped  pictx %s  picrx %s%s",
+                      !s.soundUp       ? "--"
+                      : s.transmitting ? "TX"
+                                       : "RX",
+                      s.inputPeakDbfs, s.clipping ? " CLIPPING" : "", frame.c_str(),
+                      static_cast<unsigned long long>(s.unitsGood),
+                      static_cast<unsigned long long>(s.unitsDropped),
+                      static_cast<unsigned long long>(s.stringsQueued),
+                      static_cast<unsigned long long>(s.stringsDropped),
+                      s.senderConnected ? "up" : "down", s.receiverConnected ? "up" : "down",
+                      s.refused ? "  TX TIMED OUT" : "");
+        current_ = text;
+        clear();
+        redraw();
+    }
+    void end() {
+        clear();
+        current_.clear();
+    }
+
+private:
+    void clear() {
+        if (terminal_ && !current_.empty()) std::printf("\r\033[K");
+    }
+    void redraw() {
+        if (terminal_ && !current_.empty()) std::printf("%s", current_.c_str());
+        std::fflush(stdout);
+    }
+    bool terminal_;
+    std::string current_;
+};
+
+int listDevices(bool verbose) {
+    // --verbose shows what the sound system says about the devices it could not open.
+    const tools::SoundSystem sound(verbose);
+    if (!sound.ok()) {
+        std::fprintf(stderr, "tonebox: %s\n", sound.error().c_str());
+        return kExitFailure;
+    }
+    const std::vector<tools::SoundDeviceInfo> devices = sound.devices();
+    for (const bool input : {true, false}) {
+        std::printf("%s devices (--%s-device NAME; any part of the name will do):\n",
+                    input ? "Input" : "Output", input ? "input" : "output");
+        for (const tools::SoundDeviceInfo& d : devices) {
+            if ((input ? d.inputs : d.outputs) == 0) continue;
+            const bool isDefault = input ? d.defaultInput : d.defaultOutput;
+            std::printf("  %c '%s'  (%s, %.0f Hz)\n", isDefault ? '*' : ' ', d.name.c_str(),
+                        d.hostApi.c_str(), d.defaultRate);
+        }
+    }
+    std::printf("* the default device\n");
+    return kExitOk;
+}
+
+// Writes the text beside the file and renames it over, so the file is never half written.
+std::string writeFileAtomically(const std::string& path, const std::string& text) {
+    const std::filesystem::path p(path);
+    std::error_code ec;
+    std::filesystem::create_directories(p.parent_path(), ec);
+    if (ec) return "cannot create " + p.parent_path().string() + ": " + ec.message();
+    const std::string temporary = path + ".new";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.flush();
+        if (!out) return "cannot write " + temporary;
+    }
+    std::filesystem::rename(temporary, path, ec);
+    if (ec) return "cannot replace " + path + ": " + ec.message();
+    return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string_view> args;
     for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-    const tools::ToneboxArguments parsed = tools::parseToneboxArguments(args);
+    tools::ToneboxArguments parsed = tools::parseToneboxArguments(args);
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "tonebox: %s (see tonebox --help)\n", parsed.error.c_str());
         return kExitUsage;
@@ -339,8 +467,54 @@ int main(int argc, char** argv) {
         std::fwrite(usage.data(), 1, usage.size(), stdout);
         return kExitOk;
     }
+    tools::ToneboxOptions options = parsed.options;
+    const std::string configPath = tools::toneboxConfigPath();
+    if (!options.defaults) {
+        std::ifstream file(configPath, std::ios::binary);
+        if (file) {
+            std::string text((std::istreambuf_iterator<char>(file)), {});
+            for (const std::string& problem :
+                 tools::applyToneboxConfig(text, configPath, parsed.given, options)) {
+                std::fprintf(stderr, "tonebox: %s\n", problem.c_str());
+            }
+        }
+    }
+    if (options.writeConfig) {
+        if (const std::string error =
+                writeFileAtomically(configPath, tools::toneboxConfigText(options));
+            !error.empty()) {
+            std::fprintf(stderr, "tonebox: %s\n", error.c_str());
+            return kExitFailure;
+        }
+        std::printf("tonebox: settings written to %s\n", configPath.c_str());
+        return kExitOk;
+    }
+    if (options.listDevices) return listDevices(options.verbose);
+
     QCoreApplication app(argc, argv);
-    Tonebox tonebox(parsed.options);
-    if (!tonebox.start()) return kExitFailure;
+    if (options.simulate) {
+        SimulatedTonebox tonebox(options);
+        if (!tonebox.start()) return kExitFailure;
+        return QCoreApplication::exec();
+    }
+    StatusLine status;
+    tools::StationEvents events;
+    events.line = [&status](const std::string& line) { status.say(line); };
+    events.verbose = [&status](const std::string& line) { status.say(line); };
+    events.finished = [&status](int code) {
+        status.end();
+        // The last units written to the receiver leave before the loop ends.
+        QTimer::singleShot(200, [code] { QCoreApplication::exit(code); });
+    };
+    tools::Station station(options, events);
+    catchSignals([&station, &status](int signal) {
+        status.say(std::string("signal ") + strsignal(signal) + ": unkeying and ending");
+        station.shutDown(kExitOk);
+    });
+    if (!station.start()) return kExitFailure;
+    QTimer statusTimer;
+    QObject::connect(&statusTimer, &QTimer::timeout,
+                     [&station, &status] { status.show(station.status()); });
+    statusTimer.start(500);
     return QCoreApplication::exec();
 }

@@ -173,7 +173,7 @@ if [ -n "$tonebox" ]; then
         >"$work/receive.log" 2>&1 &
     rx_pid=$!
     rx_port=$(port_of "$work/receive.log" 'port [0-9]*')
-    timeout 60 "$tonebox" --port 0 --rx-port "$rx_port" --speed 50 --loss 0.1 --seed 2 \
+    timeout 60 "$tonebox" --simulate --defaults --port 0 --rx-port "$rx_port" --speed 50 --loss 0.1 --seed 2 \
         >"$work/tonebox.log" 2>&1 &
     tb_pid=$!
     tb_port=$(port_of "$work/tonebox.log" 'sender on 127.0.0.1:[0-9]*')

@@ -50,7 +50,7 @@ station() {
     rx=$!
     pids+=("$rx")
     wait_for "listening on" "$dir.log" || fail "picrx did not listen"
-    "$tonebox" --port "$tx_port" --rx-port "$rx_port" --speed 1000 --loss 0.1 \
+    "$tonebox" --simulate --defaults --port "$tx_port" --rx-port "$rx_port" --speed 1000 --loss 0.1 \
         >"$dir-tonebox.log" 2>&1 &
     pids+=("$!")
     wait_for "listening for the sender" "$dir-tonebox.log" || fail "tonebox did not listen"

@@ -70,7 +70,8 @@ struct Tonebox {
             output += QString::fromLocal8Bit(process.readAllStandardOutput());
         });
         process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(toneboxPath(), QStringList{"4242", "--port", "0"} + options);
+        process.start(toneboxPath(),
+                      QStringList{"4242", "--simulate", "--defaults", "--port", "0"} + options);
         EXPECT_TRUE(process.waitForStarted(5000)) << toneboxPath().toStdString();
         const QRegularExpression listening("listening for the sender on [^ ]+:(\\d+)");
         EXPECT_TRUE(waitFor([&] { return listening.match(output).hasMatch(); }))

@@ -1,0 +1,622 @@
+#include "tools/station.h"
+
+#include <QHostAddress>
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <numbers>
+
+namespace tools {
+
+namespace {
+
+constexpr int kTickMs = 10;
+constexpr double kRingSeconds = 2.0;
+constexpr double kTopUpSeconds = 0.4;  // audio kept ahead of the converter while sending
+constexpr size_t kPullSamples = 800;   // 100 ms of the modem's audio at a time
+constexpr double kStallSeconds = 2.0;  // a device whose callback stops this long is gone
+constexpr int kSoundRetryMs = 2000;
+constexpr int kDeliverGapMs = 20;  // between two units written to the receiver
+constexpr int kReconnectFirstMs = 500;
+constexpr int kReconnectMaxMs = 8000;
+constexpr int kPauseFlushMs = 500;       // a frame string the sender stopped in the middle of
+constexpr size_t kMaxUndelivered = 512;  // units waiting for their turn to be written
+
+double dbfs(double amplitude) { return amplitude > 1e-6 ? 20 * std::log10(amplitude) : -120; }
+
+std::string fixed(double x, int decimals) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, x);
+    return text;
+}
+
+double monotonicNow() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+}  // namespace
+
+Station::Station(const ToneboxOptions& options, StationEvents events)
+    : options_(options),
+      events_(std::move(events)),
+      in_(SoundStream::Direction::Input, kRingSeconds),
+      out_(SoundStream::Direction::Output, kRingSeconds),
+      queue_(options.mode),
+      keying_(modem::KeyingSettings{.leadS = options.pttLeadMs / 1000.0,
+                                    .tailS = options.pttTailMs / 1000.0,
+                                    .holdS = options.pttHoldMs / 1000.0,
+                                    .timeoutS = double(options.txTimeoutS)}),
+      gain_(static_cast<float>(std::pow(10.0, options.txLevelDb / 20.0))),
+      demodulator_(options.mode) {
+    tickTimer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tickTimer_, &QTimer::timeout, [this] { tick(); });
+    deadlineTimer_.setSingleShot(true);
+    deadlineTimer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&deadlineTimer_, &QTimer::timeout, [this] { transmit(); });
+    soundRetryTimer_.setSingleShot(true);
+    QObject::connect(&soundRetryTimer_, &QTimer::timeout, [this] { retrySound(); });
+    reconnectTimer_.setSingleShot(true);
+    QObject::connect(&reconnectTimer_, &QTimer::timeout, [this] { connectReceiver(); });
+    deliverTimer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&deliverTimer_, &QTimer::timeout, [this] { deliverNext(); });
+    QObject::connect(&server_, &QTcpServer::newConnection, [this] { takeSender(); });
+    QObject::connect(&receiver_, &QTcpSocket::connected, [this] {
+        receiverDownReported_ = false;
+        reconnectMs_ = kReconnectFirstMs;
+        receiver_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        say("receiver connected at " + options_.rxHost + ":" + std::to_string(options_.rxPort));
+        if (!toDeliver_.empty()) deliverTimer_.start(kDeliverGapMs);
+    });
+    QObject::connect(&receiver_, &QTcpSocket::disconnected, [this] {
+        if (finishing_) return;
+        say("receiver went away; reconnecting");
+        reconnectTimer_.start(reconnectMs_);
+    });
+    QObject::connect(&receiver_, &QTcpSocket::errorOccurred,
+                     [this](QAbstractSocket::SocketError) { receiverFailed(); });
+}
+
+Station::~Station() {
+    // Whatever ends the program, the transmitter is left unkeyed.
+    ptt_.close();
+    in_.close();
+    out_.close();
+}
+
+void Station::say(const std::string& text) const {
+    if (events_.line) events_.line(text);
+}
+
+void Station::detail(const std::string& text) const {
+    if (options_.verbose && events_.verbose) events_.verbose(text);
+}
+
+bool Station::start() {
+    if (options_.transmit) {
+        if (const std::string error = ptt_.open(options_.ptt); !error.empty()) {
+            say("cannot key the transmitter: " + error);
+            return false;
+        }
+        if (options_.ptt.kind != PttSpec::Kind::None) {
+            // A transmitter left keyed by an earlier run that did not end well is unkeyed.
+            if (const std::string error = ptt_.key(false); !error.empty()) {
+                say("cannot unkey the transmitter: " + error);
+                return false;
+            }
+            say("keying by " + pttSpecText(options_.ptt) + "; not keyed");
+        }
+    }
+    if (options_.transmit && options_.tuneSeconds <= 0) {
+        const QHostAddress address(QString::fromStdString(options_.listen));
+        if (address.isNull()) {
+            say("cannot listen on '" + options_.listen + "': not an address");
+            return false;
+        }
+        if (!server_.listen(address, static_cast<quint16>(options_.port))) {
+            for (const std::string& line : listenFailureLines(
+                     options_.listen + ":" + std::to_string(options_.port),
+                     server_.errorString().toStdString(), options_.port,
+                     server_.serverError() == QAbstractSocket::SocketAccessError, "tonebox")) {
+                say(line);
+            }
+            return false;
+        }
+        say("listening for the sender on " + address.toString().toStdString() + ":" +
+            std::to_string(server_.serverPort()));
+    }
+    say(std::string("mode ") + (options_.mode == modem::Mode::Robust ? "robust" : "normal") +
+        (options_.transmit ? ", transmit level " + fixed(options_.txLevelDb, 1) + " dBFS peak"
+                           : std::string(", receive only")) +
+        (options_.receive ? "" : ", transmit only"));
+    if (!openSound()) soundRetryTimer_.start(kSoundRetryMs);
+    if (options_.receive && options_.tuneSeconds <= 0) connectReceiver();
+    if (options_.tuneSeconds > 0) {
+        tuning_ = true;
+        tuneLeft_ = options_.tuneSeconds;
+        say("tune: a steady " + fixed(modem::kCentreHz, 0) + " Hz tone for " +
+            fixed(options_.tuneSeconds, 1) + " s at " + fixed(options_.txLevelDb, 1) +
+            " dBFS, transmitter keyed");
+    }
+    tickTimer_.start(kTickMs);
+    return true;
+}
+
+// --- sound -----------------------------------------------------------------------------------
+
+bool Station::openSound() {
+    sound_ = std::make_unique<SoundSystem>();
+    std::string problem = sound_->error();
+    const std::vector<SoundDeviceInfo> devices =
+        problem.empty() ? sound_->devices() : std::vector<SoundDeviceInfo>{};
+    const bool playing = options_.transmit;
+    const bool recording = options_.receive && options_.tuneSeconds <= 0;
+    if (problem.empty() && playing) {
+        const DeviceChoice c = chooseSoundDevice(devices, options_.outputDevice, false);
+        problem = c.error.empty() ? out_.open(c.index, c.name) : c.error;
+    }
+    if (problem.empty() && recording) {
+        const DeviceChoice c = chooseSoundDevice(devices, options_.inputDevice, true);
+        problem = c.error.empty() ? in_.open(c.index, c.name) : c.error;
+    }
+    if (!problem.empty()) {
+        in_.close();
+        out_.close();
+        sound_.reset();
+        // Told once for each new reason, not at every try.
+        if (problem != lastSoundProblem_) {
+            say("sound card: " + problem + "; trying again every " +
+                std::to_string(kSoundRetryMs / 1000) + " s");
+            lastSoundProblem_ = problem;
+        }
+        return false;
+    }
+    lastSoundProblem_.clear();
+    if (playing) {
+        up_ = std::make_unique<modem::StreamResampler>(modem::kSampleRate, out_.rate());
+        samplesPushed_ = out_.samplesPlayed.load();
+        drained_ = true;
+        say("playing on '" + out_.deviceName() + "' at " + fixed(out_.rate(), 0) + " Hz (" +
+            fixed(out_.latency() * 1000, 0) + " ms to the converter)");
+    }
+    if (recording) {
+        down_ = std::make_unique<modem::StreamResampler>(in_.rate(), modem::kSampleRate);
+        samplesRead_ = in_.samplesIn.load();
+        demodulator_.reset();
+        say("recording '" + in_.deviceName() + "' at " + fixed(in_.rate(), 0) + " Hz");
+    }
+    return true;
+}
+
+void Station::closeSound(const std::string& why) {
+    unkeyNow("the sound device failed");
+    in_.close();
+    out_.close();
+    sound_.reset();
+    say(why + "; unkeyed, trying to open it again every " + std::to_string(kSoundRetryMs / 1000) +
+        " s");
+    soundRetryTimer_.start(kSoundRetryMs);
+}
+
+void Station::retrySound() {
+    if (finishing_) return;
+    if (openSound()) {
+        say("sound card open again");
+        return;
+    }
+    soundRetryTimer_.start(kSoundRetryMs);
+}
+
+// --- the tick --------------------------------------------------------------------------------
+
+void Station::tick() {
+    if (finishing_) return;
+    if (sound_ != nullptr) {
+        const bool outGone = out_.isOpen() && out_.stalled(kStallSeconds);
+        const bool inGone = in_.isOpen() && in_.stalled(kStallSeconds);
+        if (outGone || inGone) {
+            closeSound(std::string("the sound device ") +
+                       (outGone ? "'" + out_.deviceName() + "'" : "'" + in_.deviceName() + "'") +
+                       " stopped (unplugged?)");
+            return;
+        }
+    }
+    receive();
+    transmit();
+    // A frame string the sender stopped sending in the middle of goes out as it is.
+    if (strings_.pendingUnits() > 0 && senderQuiet_.isValid() &&
+        senderQuiet_.elapsed() >= kPauseFlushMs) {
+        queueString(strings_.flush());
+    }
+    if (options_.tuneSeconds > 0 && !tuning_ && !keying_.keyed() && sound_ != nullptr) {
+        say("tune: done, unkeyed");
+        shutDown(0);
+    }
+}
+
+// --- receive ---------------------------------------------------------------------------------
+
+void Station::receive() {
+    if (!in_.isOpen() || down_ == nullptr) return;
+    inBlock_.resize(4096);
+    for (;;) {
+        const size_t n = in_.ring.read(inBlock_);
+        if (n == 0) break;
+        const std::span<const float> chunk(inBlock_.data(), n);
+        samplesRead_ += n;
+        for (const float x : chunk) {
+            inPeak_ = std::max(inPeak_, std::abs(x));
+            inPower_ += double(x) * x;
+        }
+        inCount_ += n;
+        if (muted_) continue;  // half duplex: our own transmission is not listened to
+        baseBlock_.clear();
+        down_->process(chunk, baseBlock_);
+        modem::DemodOutput got;
+        demodulator_.process(baseBlock_, got);
+        for (const modem::FrameStats& f : got.frames) {
+            ++stats_.modemFrames;
+            stats_.unitsGood += static_cast<uint64_t>(f.unitsGood);
+            stats_.unitsDropped += static_cast<uint64_t>(f.unitsDropped);
+            stats_.lastFrame = f;
+            // When the frame's sync burst reached our converter, on the monotonic clock.
+            const double lag = (double(demodulator_.samplesIn() - f.startSample) + down_->delay()) /
+                               modem::kSampleRate;
+            const double at =
+                monotonicNow() - (in_.now() - in_.timeOfInputSample(samplesRead_)) - lag;
+            detail("heard a modem frame at " + fixed(at, 3) + ": " + std::to_string(f.units) +
+                   " units, " + std::to_string(f.unitsGood) + " good, SNR " + fixed(f.snrDb, 1) +
+                   " dB, offset " + fixed(f.offsetHz, 1) + " Hz, ends " +
+                   fixed(at + double(f.endSample - f.startSample) / modem::kSampleRate, 3));
+        }
+        for (const modem::Unit& unit : got.units) {
+            if (receiver_.state() != QAbstractSocket::ConnectedState) {
+                ++stats_.unitsUndelivered;
+                if (!receiverDownReported_) {
+                    say("a unit arrived while the receiver is not connected: not delivered "
+                        "(counted)");
+                    receiverDownReported_ = true;
+                }
+                continue;
+            }
+            if (toDeliver_.size() >= kMaxUndelivered) {
+                toDeliver_.pop_front();
+                ++stats_.unitsUndelivered;
+            }
+            toDeliver_.push_back(unit);
+            if (!deliverTimer_.isActive()) {
+                deliverNext();
+                deliverTimer_.start(kDeliverGapMs);
+            }
+        }
+    }
+}
+
+// --- transmit --------------------------------------------------------------------------------
+
+std::optional<double> Station::idleSince() const {
+    if (!queue_.idle() || tuning_ || !drained_ || !transmitted_) return std::nullopt;
+    if (samplesPushed_ != out_.samplesPlayed.load(std::memory_order_acquire)) return std::nullopt;
+    return out_.lastSampleEnd.load(std::memory_order_relaxed);
+}
+
+void Station::transmit() {
+    if (!out_.isOpen() || finishing_) return;
+    const bool waiting = !queue_.idle() || tuning_ || !drained_ ||
+                         samplesPushed_ != out_.samplesPlayed.load(std::memory_order_acquire);
+    applyKeying(keying_.step(out_.now(), waiting, idleSince()), "");
+    if (keying_.keyed()) topUp();
+    armDeadline();
+}
+
+void Station::topUp() {
+    const double rate = out_.rate();
+    const size_t target = static_cast<size_t>(rate * kTopUpSeconds);
+    std::vector<float> modemAudio;
+    std::vector<float> card;
+    while (out_.ring.available() < target) {
+        card.clear();
+        if (tuning_) {
+            const size_t n = std::min<size_t>(static_cast<size_t>(rate / 10),
+                                              static_cast<size_t>(std::ceil(tuneLeft_ * rate)));
+            const double step = 2 * std::numbers::pi * modem::kCentreHz / rate;
+            for (size_t i = 0; i < n; ++i) {
+                card.push_back(gain_ * static_cast<float>(std::sin(tunePhase_)));
+                tunePhase_ = std::fmod(tunePhase_ + step, 2 * std::numbers::pi);
+            }
+            tuneLeft_ -= double(n) / rate;
+            if (n == 0 || tuneLeft_ <= 0) tuning_ = false;
+        } else {
+            modemAudio.clear();
+            if (queue_.pull(kPullSamples, modemAudio) == 0) {
+                if (!drained_) {
+                    up_->drain(card);
+                    drained_ = true;
+                }
+            } else {
+                drained_ = false;
+                for (float& x : modemAudio) x = std::clamp(x * gain_, -1.0f, 1.0f);
+                up_->process(modemAudio, card);
+            }
+        }
+        if (card.empty()) break;
+        for (const float x : card) outPeak_ = std::max(outPeak_, std::abs(x));
+        samplesPushed_ += out_.ring.write(card);
+    }
+    out_.expectMore.store(!queue_.idle() || tuning_, std::memory_order_relaxed);
+}
+
+void Station::applyKeying(modem::KeyAction action, const char* why) {
+    switch (action) {
+        case modem::KeyAction::None:
+            return;
+        case modem::KeyAction::Key: {
+            const double now = out_.now();
+            if (const std::string error = ptt_.key(true); !error.empty()) {
+                say("cannot key the transmitter: " + error + "; what was queued is dropped");
+                keying_.keyFailed();
+                dropTransmission();
+                return;
+            }
+            out_.gate.store(keying_.signalStart(), std::memory_order_release);
+            muted_ = true;
+            transmitted_ = true;
+            outPeak_ = 0;
+            const double mono = monotonicNow();
+            detail("keyed at " + fixed(mono, 3) + "; the first sample reaches the converter at " +
+                   fixed(mono + keying_.signalStart() - now, 3) + " (lead " +
+                   fixed((keying_.signalStart() - now) * 1000, 1) + " ms)");
+            return;
+        }
+        case modem::KeyAction::Unkey:
+        case modem::KeyAction::TimeOut: {
+            const std::optional<double> idle = idleSince();
+            const double now = out_.now();
+            if (const std::string error = ptt_.key(false); !error.empty()) {
+                say("cannot unkey the transmitter: " + error);
+            }
+            const double mono = monotonicNow();
+            std::string line = "unkeyed at " + fixed(mono, 3);
+            if (idle) {
+                line += "; the last sample left the converter at " +
+                        fixed(mono - (now - *idle), 3) + " (tail " +
+                        fixed((now - *idle) * 1000, 1) + " ms)";
+            }
+            if (*why != '\0') line += std::string(" (") + why + ")";
+            detail(line);
+            if (action == modem::KeyAction::TimeOut) {
+                dropTransmission();
+                say("transmit time-out: keyed for " + std::to_string(options_.txTimeoutS) +
+                    " s; unkeyed, and no more keying until the sender's next \"start\"");
+            }
+            transmitted_ = false;
+            // Back to listening: what was recorded while transmitting is not ours to decode.
+            if (muted_) {
+                muted_ = false;
+                if (in_.isOpen()) {
+                    std::vector<float> stale(4096);
+                    while (size_t n = in_.ring.read(stale)) samplesRead_ += n;
+                }
+                demodulator_.reset();
+                if (down_) down_->reset();
+            }
+            return;
+        }
+    }
+}
+
+void Station::dropTransmission() {
+    queue_.clear();
+    tuning_ = false;
+    out_.discard.store(true, std::memory_order_release);
+    out_.expectMore.store(false, std::memory_order_relaxed);
+    if (up_) up_->reset();
+    drained_ = true;
+    // The callback counts the thrown-away samples as played.
+    if (!out_.isOpen()) samplesPushed_ = out_.samplesPlayed.load();
+}
+
+void Station::unkeyNow(const char* why) {
+    dropTransmission();
+    applyKeying(keying_.stop(), why);
+}
+
+void Station::armDeadline() {
+    const std::optional<double> at = keying_.deadline(idleSince());
+    if (!at) {
+        deadlineTimer_.stop();
+        return;
+    }
+    const double ms = std::max(0.0, (*at - out_.now()) * 1000.0);
+    if (ms < kTickMs * 2) deadlineTimer_.start(static_cast<int>(std::ceil(ms)));
+}
+
+// --- the sender's link -------------------------------------------------------------------------
+
+void Station::takeSender() {
+    while (QTcpSocket* incoming = server_.nextPendingConnection()) {
+        if (sender_ != nullptr) {
+            say("a new sender connected; closing the old connection");
+            senderGone("another sender took over");
+        }
+        sender_ = incoming;
+        stats_.senderConnected = true;
+        QObject::connect(incoming, &QTcpSocket::readyRead, [this, incoming] {
+            if (incoming == sender_) readSender();
+        });
+        QObject::connect(incoming, &QTcpSocket::disconnected, [this, incoming] {
+            if (incoming != sender_) return;
+            readSender();
+            if (finishing_) return;
+            say("sender disconnected");
+            senderGone("the sender's link was lost");
+        });
+        say("sender connected from " + incoming->peerAddress().toString().toStdString() + ":" +
+            std::to_string(incoming->peerPort()));
+    }
+}
+
+void Station::senderGone(const char* why) {
+    if (sender_ == nullptr) return;
+    QTcpSocket* old = sender_;
+    sender_ = nullptr;
+    stats_.senderConnected = false;
+    (void)parser_.reset();
+    (void)strings_.flush();
+    unkeyNow(why);
+    old->disconnect();
+    old->close();
+    old->deleteLater();
+}
+
+void Station::readSender() {
+    while (sender_ != nullptr && !finishing_ && sender_->bytesAvailable() > 0) {
+        senderQuiet_.start();
+        const QByteArray bytes = sender_->readAll();
+        const std::vector<StreamEvent> events = parser_.feed(
+            std::span(reinterpret_cast<const uint8_t*>(bytes.constData()), bytes.size()));
+        for (const StreamEvent& e : events) {
+            handle(e);
+            if (finishing_) return;
+        }
+    }
+    transmit();
+}
+
+void Station::handle(const StreamEvent& e) {
+    for (std::vector<encoder::Unit>& s : strings_.add(e)) queueString(std::move(s));
+    switch (e.kind) {
+        case StreamEvent::Kind::Unit:
+            return;
+        case StreamEvent::Kind::Skipped:
+            say("skipped " + std::to_string(e.skipped) + " bytes that began no message");
+            return;
+        case StreamEvent::Kind::Command:
+            break;
+    }
+    switch (e.command) {
+        case ToneboxCommand::Start:
+            keying_.senderStarted();
+            say("start: the sender is on");
+            return;
+        case ToneboxCommand::Stop:
+            unkeyNow("stop");
+            say("stop: unkeyed, the queue dropped");
+            return;
+        case ToneboxCommand::Exit:
+            say("exit");
+            shutDown(0);
+            return;
+    }
+}
+
+void Station::queueString(std::vector<encoder::Unit> units) {
+    if (units.empty()) return;
+    if (keying_.refused()) {
+        ++stats_.stringsDropped;
+        say("frame string of " + std::to_string(units.size()) +
+            " units dropped: the transmit time-out holds until the sender's next \"start\"");
+        return;
+    }
+    const size_t count = units.size();
+    const int dropped = queue_.push(std::move(units));
+    const modem::FrameLayout full = modem::frameLayout(options_.mode, modem::kMaxUnitsPerFrame);
+    detail("frame string of " + std::to_string(count) + " units queued (about " +
+           fixed(double(count) / modem::kMaxUnitsPerFrame * full.seconds(), 1) + " s on the air)");
+    if (dropped > 0) {
+        say("a queued frame string was dropped whole: the " +
+            std::string(options_.mode == modem::Mode::Robust ? "robust" : "normal") +
+            " mode is slower than the sender (" + std::to_string(queue_.stats().stringsDropped) +
+            " dropped so far)");
+    }
+}
+
+// --- the receiver's link -----------------------------------------------------------------------
+
+void Station::connectReceiver() {
+    if (finishing_ || receiver_.state() != QAbstractSocket::UnconnectedState) return;
+    receiver_.connectToHost(QString::fromStdString(options_.rxHost),
+                            static_cast<quint16>(options_.rxPort));
+}
+
+void Station::receiverFailed() {
+    if (finishing_ || receiver_.state() == QAbstractSocket::ConnectedState) return;
+    if (!receiverDownReported_) {
+        say("receiver not reachable at " + options_.rxHost + ":" + std::to_string(options_.rxPort) +
+            ": " + receiver_.errorString().toStdString() +
+            "; trying again, less often the "
+            "longer it stays away");
+        receiverDownReported_ = true;
+    }
+    receiver_.abort();
+    stats_.unitsUndelivered += toDeliver_.size();
+    toDeliver_.clear();
+    reconnectTimer_.start(reconnectMs_);
+    reconnectMs_ = std::min(reconnectMs_ * 2, kReconnectMaxMs);
+}
+
+void Station::deliverNext() {
+    if (toDeliver_.empty() || receiver_.state() != QAbstractSocket::ConnectedState) {
+        deliverTimer_.stop();
+        return;
+    }
+    const encoder::Unit unit = toDeliver_.front();
+    toDeliver_.pop_front();
+    receiver_.write(reinterpret_cast<const char*>(unit.data()), encoder::kUnitBytes);
+    receiver_.flush();
+    ++stats_.unitsDelivered;
+    if (toDeliver_.empty()) deliverTimer_.stop();
+}
+
+// --- the end -----------------------------------------------------------------------------------
+
+void Station::shutDown(int code) {
+    if (finishing_) return;
+    unkeyNow("ending");
+    ptt_.close();
+    finishing_ = true;
+    tickTimer_.stop();
+    deadlineTimer_.stop();
+    soundRetryTimer_.stop();
+    reconnectTimer_.stop();
+    server_.close();
+    in_.close();
+    out_.close();
+    const StationStatus s = status();
+    say("in all: " + std::to_string(s.stringsQueued) + " frame strings queued, " +
+        std::to_string(s.stringsSent) + " sent, " + std::to_string(s.stringsDropped) +
+        " dropped; " + std::to_string(s.modemFrames) + " modem frames heard, " +
+        std::to_string(s.unitsGood) + " units good, " + std::to_string(s.unitsDropped) +
+        " dropped, " + std::to_string(s.unitsDelivered) + " delivered, " +
+        std::to_string(s.unitsUndelivered + toDeliver_.size()) + " not delivered; underruns " +
+        std::to_string(s.underruns) + ", overruns " + std::to_string(s.overruns));
+    // The units already written still reach the receiver before the connection ends.
+    if (receiver_.state() == QAbstractSocket::ConnectedState) receiver_.flush();
+    receiver_.disconnectFromHost();
+    if (events_.finished) events_.finished(code);
+}
+
+StationStatus Station::status() {
+    StationStatus s = stats_;
+    s.transmitting = keying_.keyed();
+    s.soundUp = sound_ != nullptr;
+    s.inputPeakDbfs = dbfs(inPeak_);
+    s.inputRmsDbfs = inCount_ > 0 ? dbfs(std::sqrt(inPower_ / double(inCount_))) : -120;
+    s.clipping = inPeak_ >= 0.99f;
+    s.outputPeakDbfs = dbfs(outPeak_);
+    inPeak_ = 0;
+    inPower_ = 0;
+    inCount_ = 0;
+    const modem::TxQueueStats& q = queue_.stats();
+    s.stringsQueued = q.stringsQueued + (stats_.stringsDropped);
+    s.stringsSent = q.stringsSent;
+    s.stringsDropped = q.stringsDropped + stats_.stringsDropped;
+    s.underruns = out_.underruns.load();
+    s.overruns = in_.overruns.load();
+    s.receiverConnected = receiver_.state() == QAbstractSocket::ConnectedState;
+    s.refused = keying_.refused();
+    return s;
+}
+
+}  // namespace tools
