@@ -43,6 +43,9 @@ public:
     void senderStarted();
     // "stop", "exit", the link lost, a fault: returns Unkey when the transmitter is keyed.
     [[nodiscard]] KeyAction stop();
+    // The keying took effect at now (after step() said Key): the lead and the time-out count
+    // from here.
+    void keyedNow(double now) { keyedAt_ = now; }
     // The keying itself failed: the transmitter is taken as not keyed.
     void keyFailed() { keyed_ = false; }
 

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
+#include <ctime>
 
 namespace tools {
 
@@ -41,8 +41,9 @@ private:
 };
 
 double wallSeconds() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 
 }  // namespace
@@ -107,6 +108,9 @@ std::string SoundStream::open(int device, const std::string& name) {
         if (last != paNoError) continue;
         rate_ = rate;
         name_ = name;
+        if (const PaStreamInfo* si = Pa_GetStreamInfo(s)) {
+            latency_ = input ? si->inputLatency : si->outputLatency;
+        }
         lastCallbacks_ = callbacks.load();
         lastProgress_ = wallSeconds();
         if ((last = Pa_StartStream(s)) != paNoError) {
@@ -128,9 +132,7 @@ void SoundStream::close() {
     stream_ = nullptr;
 }
 
-double SoundStream::now() const {
-    return stream_ != nullptr ? Pa_GetStreamTime(static_cast<PaStream*>(stream_)) : 0.0;
-}
+double SoundStream::now() const { return wallSeconds(); }
 
 double SoundStream::latency() const {
     if (stream_ == nullptr) return 0;
@@ -157,10 +159,10 @@ double SoundStream::timeOfInputSample(uint64_t index) {
     uint64_t mark = 0;
     double at = 0;
     do {
-        seq = inSeq_.load(std::memory_order_acquire);
+        seq = seq_.load(std::memory_order_acquire);
         mark = inMark_.load(std::memory_order_relaxed);
         at = inMarkTime_.load(std::memory_order_relaxed);
-    } while ((seq & 1u) != 0 || seq != inSeq_.load(std::memory_order_acquire));
+    } while ((seq & 1u) != 0 || seq != seq_.load(std::memory_order_acquire));
     const double rate = rate_ > 0 ? rate_ : kRates[0];
     // The converter's times come in steps and with the scheduler's jitter; sample n arrived at
     // n / rate plus an origin that stays put, so the median of the recent origins is taken.
@@ -179,15 +181,25 @@ int SoundStream::callback(const void* input, void* output, unsigned long frames,
                           const PaStreamCallbackTimeInfo* time, unsigned long flags, void* self) {
     auto* s = static_cast<SoundStream*>(self);
     s->callbacks.fetch_add(1, std::memory_order_relaxed);
+    // PortAudio's times say how far the buffer is from the converter; the host's own clock
+    // behind them can be stale (ALSA's PulseAudio plugin), so they are taken against the
+    // monotonic clock read here.
+    const double now = wallSeconds();
+    const double current = time != nullptr ? time->currentTime : 0;
     if (s->direction_ == Direction::Output) {
-        // Some host APIs leave the converter time 0: then now plus the output latency.
-        double dac = time != nullptr ? time->outputBufferDacTime : 0;
-        if (dac <= 0 && time != nullptr) dac = time->currentTime;
-        s->onOutput(static_cast<float*>(output), frames, dac, flags);
+        double ahead = time != nullptr && current > 0 && time->outputBufferDacTime > 0
+                           ? time->outputBufferDacTime - current
+                           : s->latency_;
+        s->onOutput(static_cast<float*>(output), frames, now + std::max(0.0, ahead), flags);
     } else {
-        double adc = time != nullptr ? time->inputBufferAdcTime : 0;
-        if (adc <= 0 && time != nullptr) adc = time->currentTime;
-        s->onInput(static_cast<const float*>(input), frames, adc, flags);
+        const double behind = time != nullptr && current > 0 && time->inputBufferAdcTime > 0
+                                  ? current - time->inputBufferAdcTime
+                                  : s->latency_;
+        s->seq_.fetch_add(1, std::memory_order_acq_rel);
+        s->inMark_.store(s->samplesIn.load(std::memory_order_relaxed), std::memory_order_relaxed);
+        s->inMarkTime_.store(now - std::max(0.0, behind), std::memory_order_relaxed);
+        s->seq_.fetch_add(1, std::memory_order_acq_rel);
+        s->onInput(static_cast<const float*>(input), frames, flags);
     }
     return paContinue;
 }
@@ -203,7 +215,9 @@ void SoundStream::onOutput(float* out, size_t frames, double dacTime, unsigned l
     const double gateAt = gate.load(std::memory_order_acquire);
     size_t silent = 0;
     if (dacTime < gateAt) {
-        silent = std::min(frames, static_cast<size_t>(std::ceil((gateAt - dacTime) * rate_)));
+        // (The gate may be infinitely far: audio made ready before the transmitter is keyed.)
+        const double wait = std::ceil((gateAt - dacTime) * rate_);
+        silent = wait >= double(frames) ? frames : static_cast<size_t>(wait);
     }
     std::fill_n(out, silent, 0.0f);
     const size_t sent = ring.read(std::span(out + silent, frames - silent));
@@ -217,13 +231,9 @@ void SoundStream::onOutput(float* out, size_t frames, double dacTime, unsigned l
     }
 }
 
-void SoundStream::onInput(const float* in, size_t frames, double adcTime, unsigned long flags) {
+void SoundStream::onInput(const float* in, size_t frames, unsigned long flags) {
     if ((flags & paInputOverflow) != 0) overruns.fetch_add(1, std::memory_order_relaxed);
     const uint64_t first = samplesIn.load(std::memory_order_relaxed);
-    inSeq_.fetch_add(1, std::memory_order_acq_rel);
-    inMark_.store(first, std::memory_order_relaxed);
-    inMarkTime_.store(adcTime, std::memory_order_relaxed);
-    inSeq_.fetch_add(1, std::memory_order_acq_rel);
     size_t kept = 0;
     if (in != nullptr) kept = ring.write(std::span(in, frames));
     if (kept < frames) overruns.fetch_add(frames - kept, std::memory_order_relaxed);

@@ -5,8 +5,8 @@
 // takes). The streams' callbacks run on PortAudio's real-time thread and only copy samples
 // between the device and a lock-free ring; everything else happens on the caller's thread.
 //
-// Times are seconds on the stream's clock (Pa_GetStreamTime), the clock PortAudio's "this
-// sample reaches the converter" and "this sample left it" times are on.
+// Times are seconds on CLOCK_MONOTONIC: PortAudio's "this buffer reaches the converter in so
+// long" and "this one left it so long ago", taken against the monotonic clock in the callback.
 
 #include <atomic>
 #include <cstdint>
@@ -58,7 +58,9 @@ public:
     [[nodiscard]] bool isOpen() const { return stream_ != nullptr; }
     [[nodiscard]] double rate() const { return rate_; }
     [[nodiscard]] const std::string& deviceName() const { return name_; }
-    [[nodiscard]] double now() const;  // the stream's clock
+    // The clock all of the stream's times are on: CLOCK_MONOTONIC, in seconds, which other
+    // processes can compare with.
+    [[nodiscard]] double now() const;
     [[nodiscard]] double latency() const;
     // The stream stopped by itself, or its callback has not run for a while: the device is gone.
     [[nodiscard]] bool stalled(double wallSeconds);
@@ -84,15 +86,16 @@ private:
     static int callback(const void* input, void* output, unsigned long frames,
                         const ::PaStreamCallbackTimeInfo* time, unsigned long flags, void* self);
     void onOutput(float* out, size_t frames, double dacTime, unsigned long flags);
-    void onInput(const float* in, size_t frames, double adcTime, unsigned long flags);
+    void onInput(const float* in, size_t frames, unsigned long flags);
 
     Direction direction_;
     void* stream_ = nullptr;  // PaStream*
     double rate_ = 0;
     std::string name_;
+    double latency_ = 0;  // PortAudio's figure, when a callback brings no times
     // The input's clock: the converter time of sample inMark_, written by the callback under
     // a sequence count.
-    std::atomic<uint32_t> inSeq_{0};
+    std::atomic<uint32_t> seq_{0};
     std::atomic<uint64_t> inMark_{0};
     std::atomic<double> inMarkTime_{0};
     uint64_t lastMark_ = ~uint64_t{0};

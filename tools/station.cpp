@@ -3,7 +3,7 @@
 #include <QHostAddress>
 #include <algorithm>
 #include <cmath>
-#include <ctime>
+#include <limits>
 #include <numbers>
 
 namespace tools {
@@ -19,8 +19,10 @@ constexpr int kSoundRetryMs = 2000;
 constexpr int kDeliverGapMs = 20;  // between two units written to the receiver
 constexpr int kReconnectFirstMs = 500;
 constexpr int kReconnectMaxMs = 8000;
-constexpr int kPauseFlushMs = 500;       // a frame string the sender stopped in the middle of
-constexpr size_t kMaxUndelivered = 512;  // units waiting for their turn to be written
+constexpr int kPauseFlushMs = 500;         // a frame string the sender stopped in the middle of
+constexpr size_t kMaxUndelivered = 512;    // units waiting for their turn to be written
+constexpr double kSettleSeconds = 0.5;     // a new output stream's times settle this long
+constexpr float kSoundThreshold = 0.001f;  // -60 dBFS: above a quiet line's noise
 
 double dbfs(double amplitude) { return amplitude > 1e-6 ? 20 * std::log10(amplitude) : -120; }
 
@@ -28,12 +30,6 @@ std::string fixed(double x, int decimals) {
     char text[32];
     std::snprintf(text, sizeof text, "%.*f", decimals, x);
     return text;
-}
-
-double monotonicNow() {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 
 }  // namespace
@@ -49,7 +45,7 @@ Station::Station(const ToneboxOptions& options, StationEvents events)
                                     .holdS = options.pttHoldMs / 1000.0,
                                     .timeoutS = double(options.txTimeoutS)}),
       gain_(static_cast<float>(std::pow(10.0, options.txLevelDb / 20.0))),
-      demodulator_(options.mode) {
+      demodulator_() {
     tickTimer_.setTimerType(Qt::PreciseTimer);
     QObject::connect(&tickTimer_, &QTimer::timeout, [this] { tick(); });
     deadlineTimer_.setSingleShot(true);
@@ -64,6 +60,7 @@ Station::Station(const ToneboxOptions& options, StationEvents events)
     QObject::connect(&server_, &QTcpServer::newConnection, [this] { takeSender(); });
     QObject::connect(&receiver_, &QTcpSocket::connected, [this] {
         receiverDownReported_ = false;
+        undeliveredReported_ = false;
         reconnectMs_ = kReconnectFirstMs;
         receiver_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
         say("receiver connected at " + options_.rxHost + ":" + std::to_string(options_.rxPort));
@@ -130,6 +127,11 @@ bool Station::start() {
         (options_.transmit ? ", transmit level " + fixed(options_.txLevelDb, 1) + " dBFS peak"
                            : std::string(", receive only")) +
         (options_.receive ? "" : ", transmit only"));
+    // The modem's codes are built on first use, which takes a moment: not while keyed.
+    {
+        std::vector<float> scratch;
+        modem::Modulator(options_.mode).modulateFrame(std::vector<modem::Unit>(1), scratch);
+    }
     if (!openSound()) soundRetryTimer_.start(kSoundRetryMs);
     if (options_.receive && options_.tuneSeconds <= 0) connectReceiver();
     if (options_.tuneSeconds > 0) {
@@ -175,6 +177,7 @@ bool Station::openSound() {
     lastSoundProblem_.clear();
     if (playing) {
         up_ = std::make_unique<modem::StreamResampler>(modem::kSampleRate, out_.rate());
+        soundOpenedAt_ = out_.now();
         samplesPushed_ = out_.samplesPlayed.load();
         drained_ = true;
         say("playing on '" + out_.deviceName() + "' at " + fixed(out_.rate(), 0) + " Hz (" +
@@ -183,6 +186,8 @@ bool Station::openSound() {
     if (recording) {
         down_ = std::make_unique<modem::StreamResampler>(in_.rate(), modem::kSampleRate);
         samplesRead_ = in_.samplesIn.load();
+        quietSamples_ = static_cast<uint64_t>(in_.rate());  // what comes first is a beginning
+        loud_ = false;
         demodulator_.reset();
         say("recording '" + in_.deviceName() + "' at " + fixed(in_.rate(), 0) + " Hz");
     }
@@ -244,11 +249,25 @@ void Station::receive() {
         const size_t n = in_.ring.read(inBlock_);
         if (n == 0) break;
         const std::span<const float> chunk(inBlock_.data(), n);
-        samplesRead_ += n;
-        for (const float x : chunk) {
-            inPeak_ = std::max(inPeak_, std::abs(x));
-            inPower_ += double(x) * x;
+        for (size_t i = 0; i < n; ++i) {
+            const float a = std::abs(chunk[i]);
+            inPeak_ = std::max(inPeak_, a);
+            inPower_ += double(a) * a;
+            // Where sound begins and ends after a quiet spell, for --verbose: the keying's
+            // lead and tail can be measured with them through a sound loop.
+            if (a >= kSoundThreshold) {
+                if (quietSamples_ >= in_.rate() / 2 && options_.verbose) {
+                    detail("sound began at " + fixed(in_.timeOfInputSample(samplesRead_ + i), 3));
+                }
+                quietSamples_ = 0;
+                lastLoud_ = samplesRead_ + i;
+                loud_ = true;
+            } else if (++quietSamples_ == static_cast<uint64_t>(in_.rate() / 2) && loud_) {
+                detail("sound ended at " + fixed(in_.timeOfInputSample(lastLoud_ + 1), 3));
+                loud_ = false;
+            }
         }
+        samplesRead_ += n;
         inCount_ += n;
         if (muted_) continue;  // half duplex: our own transmission is not listened to
         baseBlock_.clear();
@@ -263,8 +282,7 @@ void Station::receive() {
             // When the frame's sync burst reached our converter, on the monotonic clock.
             const double lag = (double(demodulator_.samplesIn() - f.startSample) + down_->delay()) /
                                modem::kSampleRate;
-            const double at =
-                monotonicNow() - (in_.now() - in_.timeOfInputSample(samplesRead_)) - lag;
+            const double at = (in_.timeOfInputSample(samplesRead_)) - lag;
             detail("heard a modem frame at " + fixed(at, 3) + ": " + std::to_string(f.units) +
                    " units, " + std::to_string(f.unitsGood) + " good, SNR " + fixed(f.snrDb, 1) +
                    " dB, offset " + fixed(f.offsetHz, 1) + " Hz, ends " +
@@ -273,10 +291,10 @@ void Station::receive() {
         for (const modem::Unit& unit : got.units) {
             if (receiver_.state() != QAbstractSocket::ConnectedState) {
                 ++stats_.unitsUndelivered;
-                if (!receiverDownReported_) {
-                    say("a unit arrived while the receiver is not connected: not delivered "
-                        "(counted)");
-                    receiverDownReported_ = true;
+                if (!undeliveredReported_) {
+                    say("units are arriving while the receiver is not connected: not delivered "
+                        "(counted on the status line and at the end)");
+                    undeliveredReported_ = true;
                 }
                 continue;
             }
@@ -305,6 +323,14 @@ void Station::transmit() {
     if (!out_.isOpen() || finishing_) return;
     const bool waiting = !queue_.idle() || tuning_ || !drained_ ||
                          samplesPushed_ != out_.samplesPlayed.load(std::memory_order_acquire);
+    // A device's first moments give no trustworthy times (buffers are still being primed).
+    if (waiting && !keying_.keyed() && out_.now() - soundOpenedAt_ < kSettleSeconds) return;
+    if (waiting && !keying_.keyed() && !keying_.refused()) {
+        // The audio is made before the transmitter is keyed, so that it is there when the lead
+        // time is over; the callback holds it back until then.
+        out_.gate.store(std::numeric_limits<double>::infinity(), std::memory_order_release);
+        topUp();
+    }
     applyKeying(keying_.step(out_.now(), waiting, idleSince()), "");
     if (keying_.keyed()) topUp();
     armDeadline();
@@ -352,35 +378,34 @@ void Station::applyKeying(modem::KeyAction action, const char* why) {
         case modem::KeyAction::None:
             return;
         case modem::KeyAction::Key: {
-            const double now = out_.now();
             if (const std::string error = ptt_.key(true); !error.empty()) {
                 say("cannot key the transmitter: " + error + "; what was queued is dropped");
                 keying_.keyFailed();
                 dropTransmission();
                 return;
             }
+            // The lead counts from when the rig has taken the command (CAT takes its time).
+            const double now = out_.now();
+            keying_.keyedNow(now);
             out_.gate.store(keying_.signalStart(), std::memory_order_release);
             muted_ = true;
             transmitted_ = true;
             outPeak_ = 0;
-            const double mono = monotonicNow();
-            detail("keyed at " + fixed(mono, 3) + "; the first sample reaches the converter at " +
-                   fixed(mono + keying_.signalStart() - now, 3) + " (lead " +
+            detail("keyed at " + fixed((now), 3) + "; the first sample reaches the converter at " +
+                   fixed((keying_.signalStart()), 3) + " (lead " +
                    fixed((keying_.signalStart() - now) * 1000, 1) + " ms)");
             return;
         }
         case modem::KeyAction::Unkey:
         case modem::KeyAction::TimeOut: {
             const std::optional<double> idle = idleSince();
-            const double now = out_.now();
             if (const std::string error = ptt_.key(false); !error.empty()) {
                 say("cannot unkey the transmitter: " + error);
             }
-            const double mono = monotonicNow();
-            std::string line = "unkeyed at " + fixed(mono, 3);
+            const double now = out_.now();
+            std::string line = "unkeyed at " + fixed((now), 3);
             if (idle) {
-                line += "; the last sample left the converter at " +
-                        fixed(mono - (now - *idle), 3) + " (tail " +
+                line += "; the last sample left the converter at " + fixed((*idle), 3) + " (tail " +
                         fixed((now - *idle) * 1000, 1) + " ms)";
             }
             if (*why != '\0') line += std::string(" (") + why + ")";
@@ -605,11 +630,12 @@ StationStatus Station::status() {
     s.inputRmsDbfs = inCount_ > 0 ? dbfs(std::sqrt(inPower_ / double(inCount_))) : -120;
     s.clipping = inPeak_ >= 0.99f;
     s.outputPeakDbfs = dbfs(outPeak_);
+    outPeak_ = 0;
     inPeak_ = 0;
     inPower_ = 0;
     inCount_ = 0;
     const modem::TxQueueStats& q = queue_.stats();
-    s.stringsQueued = q.stringsQueued + (stats_.stringsDropped);
+    s.stringsQueued = q.stringsQueued;
     s.stringsSent = q.stringsSent;
     s.stringsDropped = q.stringsDropped + stats_.stringsDropped;
     s.underruns = out_.underruns.load();

@@ -47,9 +47,9 @@ struct StationStatus {
     uint64_t unitsDropped = 0;      // carried by frames that failed their checks
     uint64_t unitsDelivered = 0;    // written to the receiver
     uint64_t unitsUndelivered = 0;  // good, but the receiver was away
-    uint64_t stringsQueued = 0;
+    uint64_t stringsQueued = 0;     // put in the modem's queue
     uint64_t stringsSent = 0;
-    uint64_t stringsDropped = 0;
+    uint64_t stringsDropped = 0;  // whole: the mode too slow, "stop", or the time-out
     uint64_t underruns = 0;
     uint64_t overruns = 0;
     bool senderConnected = false;
@@ -121,6 +121,7 @@ private:
     QTimer tickTimer_;
     QTimer deadlineTimer_;
     QTimer soundRetryTimer_;
+    double soundOpenedAt_ = 0;
     std::string lastSoundProblem_;  // told once
 
     // Transmit
@@ -141,13 +142,16 @@ private:
     FrameStrings strings_;
     QElapsedTimer senderQuiet_;  // since the sender's last bytes
 
-    // Receive
+    // Receive: every mode, as the frames' headers say (--mode is what this station sends)
     modem::Demodulator demodulator_;
     std::vector<float> inBlock_;
     std::vector<float> baseBlock_;
     uint64_t samplesRead_ = 0;  // from the input ring
     bool muted_ = false;        // half duplex: transmitting, not listening
     float inPeak_ = 0;
+    uint64_t quietSamples_ = 0;  // input samples since the last loud one
+    uint64_t lastLoud_ = 0;
+    bool loud_ = false;
     double inPower_ = 0;
     uint64_t inCount_ = 0;
     StationStatus stats_;
@@ -156,6 +160,7 @@ private:
     QTimer deliverTimer_;
     int reconnectMs_ = 500;
     bool receiverDownReported_ = false;
+    bool undeliveredReported_ = false;
     std::deque<encoder::Unit> toDeliver_;
 };
 

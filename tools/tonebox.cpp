@@ -374,17 +374,26 @@ ToneboxArguments parseToneboxArguments(const std::vector<std::string_view>& args
         if (!error.empty()) fail(error);
         result.given.insert(std::string(name));
     }
+    return result;
+}
+
+std::string checkToneboxOptions(const ToneboxOptions& o, const std::set<std::string>& given) {
     if (!o.simulate) {
         for (const std::string_view option : kSimulationOptions) {
-            if (result.given.contains(std::string(option))) {
-                fail(std::string(option) + " belongs to the simulated channel: add --simulate");
+            if (given.contains(std::string(option))) {
+                return std::string(option) + " belongs to the simulated channel: add --simulate";
             }
         }
     }
-    if (!o.transmit && !o.receive && !o.simulate && !o.listDevices && !o.writeConfig) {
-        fail("--no-transmit and --no-receive together leave nothing to do");
+    if (o.listDevices || o.writeConfig || o.help) return {};
+    if (!o.transmit && !o.receive && !o.simulate) {
+        return "transmit and receive both off (--no-transmit, --no-receive or the settings "
+               "file) leave nothing to do";
     }
-    return result;
+    if (o.tuneSeconds > 0 && (!o.transmit || o.simulate)) {
+        return "--tune needs the transmitter: not with --no-transmit or --simulate";
+    }
+    return {};
 }
 
 // The settings file. Each key is an option's name without its dashes (on/off settings take
@@ -600,7 +609,8 @@ std::string_view toneboxUsage() {
            "transmits, it does not listen. Ends when the sender says \"exit\", or on Ctrl-C.\n"
            "\n"
            "  WINDOW_ID               the sender's window, a decimal number; not used\n"
-           "  --mode MODE             normal (270 bytes/s) or robust (160 bytes/s) (normal)\n"
+           "  --mode MODE             send in normal (270 bytes/s) or robust (160 bytes/s)\n"
+           "                          mode (normal); both are received\n"
            "  --no-transmit           receive only: no sender port, nothing played\n"
            "  --no-receive            transmit only: nothing recorded, no receiver link\n"
            "  --list-devices          list the sound devices and end\n"
@@ -612,7 +622,7 @@ std::string_view toneboxUsage() {
            "                          for this long, then end: set the rig's drive with it\n"
            "  --ptt KIND              how tonebox keys the transmitter (none):\n"
            "                            none                      VOX, or the sender keys\n"
-           "                            rig:MODEL:DEVICE[:BAUD]   a CAT command (Hamlib model)\n"
+           "                            rig:MODEL[:DEVICE[:BAUD]] a CAT command (Hamlib model)\n"
            "                            rigctld[:HOST:PORT]       a running rigctld\n"
            "                            serial:DEVICE:rts|dtr|both  a serial port's line(s)\n"
            "                            cm108:/dev/hidrawN[:GPIO] a USB sound interface's GPIO\n"

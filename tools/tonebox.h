@@ -186,7 +186,12 @@ struct ToneboxArguments {
     std::set<std::string> given;  // the options the command line gave, e.g. "--ptt"
 };
 
+// Each option on its own; how they go together is checkToneboxOptions' business, once the
+// settings file has been read too.
 [[nodiscard]] ToneboxArguments parseToneboxArguments(const std::vector<std::string_view>& args);
+// Options that do not go together (given: what the command line gave): empty, or why.
+[[nodiscard]] std::string checkToneboxOptions(const ToneboxOptions& o,
+                                              const std::set<std::string>& given);
 // Sets one option that takes a value ("--ptt", "rig:1"); empty, or why the value is refused
 // (and the option is left as it was).
 [[nodiscard]] std::string applyToneboxOption(ToneboxOptions& o, std::string_view name,

@@ -378,13 +378,18 @@ public:
                           s.lastFrame->offsetHz);
             frame = f;
         }
+        // While transmitting, the level sent; otherwise the level heard.
+        const double level = s.transmitting ? s.outputPeakDbfs : s.inputPeakDbfs;
+        char levelText[32] = "silent";
+        if (level > -100) std::snprintf(levelText, sizeof levelText, "%5.1f dBFS", level);
         std::snprintf(text, sizeof text,
-                      "%s  in %5.1f dBFS%s  %s  units %llu good/%llu dropped  strings %llu "
+                      "%s  %s %s%s  %s  units %llu good/%llu dropped  strings %llu "
                       "queued/%llu dropped  pictx %s  picrx %s%s",
                       !s.soundUp       ? "--"
                       : s.transmitting ? "TX"
                                        : "RX",
-                      s.inputPeakDbfs, s.clipping ? " CLIPPING" : "", frame.c_str(),
+                      s.transmitting ? "out" : "in", levelText,
+                      s.clipping && !s.transmitting ? " CLIPPING" : "", frame.c_str(),
                       static_cast<unsigned long long>(s.unitsGood),
                       static_cast<unsigned long long>(s.unitsDropped),
                       static_cast<unsigned long long>(s.stringsQueued),
@@ -478,6 +483,11 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "tonebox: %s\n", problem.c_str());
             }
         }
+    }
+    if (const std::string error = tools::checkToneboxOptions(options, parsed.given);
+        !error.empty()) {
+        std::fprintf(stderr, "tonebox: %s (see tonebox --help)\n", error.c_str());
+        return kExitUsage;
     }
     if (options.writeConfig) {
         if (const std::string error =

@@ -313,9 +313,9 @@ TEST(ToneboxOptions, DefaultsAndTheWindowId) {
 
 TEST(ToneboxOptions, EveryOptionInBothSpellings) {
     const ToneboxArguments a =
-        parseToneboxArguments({"--port", "0", "--rx-port=5999", "--rx-host", "::1", "--speed=100",
-                               "--loss", "0.25", "--byte-errors=0.001", "--burst", "3",
-                               "--burst-shape", "fixed", "--seed=42", "--listen", "0.0.0.0"});
+        parseToneboxArguments({"--simulate", "--port", "0", "--rx-port=5999", "--rx-host", "::1",
+                               "--speed=100", "--loss", "0.25", "--byte-errors=0.001", "--burst",
+                               "3", "--burst-shape", "fixed", "--seed=42", "--listen", "0.0.0.0"});
     ASSERT_TRUE(a.error.empty()) << a.error;
     EXPECT_EQ(a.options.port, 0);
     EXPECT_EQ(a.options.rxPort, 5999);
@@ -334,16 +334,40 @@ TEST(ToneboxOptions, EveryOptionInBothSpellings) {
 
 TEST(ToneboxOptions, BadArgumentsAreNamed) {
     const std::vector<std::pair<std::vector<std::string_view>, std::string>> cases{
-        {{"--port", "70000"}, "--port"}, {{"--speed", "0"}, "--speed"},
-        {{"--loss", "1.5"}, "--loss"},   {{"--loss", "x"}, "--loss"},
-        {{"--seed", "-1"}, "--seed"},    {{"--volume", "3"}, "--volume"},
-        {{"12", "13"}, "'13'"},          {{"window"}, "'window'"},
-        {{"--rx-port"}, "--rx-port"},    {{"--burst-shape", "square"}, "--burst-shape"},
+        {{"--port", "70000"}, "--port"},
+        {{"--speed", "0"}, "--speed"},
+        {{"--loss", "1.5"}, "--loss"},
+        {{"--loss", "x"}, "--loss"},
+        {{"--seed", "-1"}, "--seed"},
+        {{"--volume", "3"}, "--volume"},
+        {{"12", "13"}, "'13'"},
+        {{"window"}, "'window'"},
+        {{"--rx-port"}, "--rx-port"},
+        {{"--burst-shape", "square"}, "--burst-shape"},
+        {{"--mode", "fast"}, "--mode"},
+        {{"--tx-level", "3"}, "--tx-level"},
+        {{"--ptt", "vox"}, "rigctld"},
+        {{"--ptt-lead", "-5"}, "--ptt-lead"},
+        {{"--tx-timeout", "0"}, "--tx-timeout"},
+        {{"--tune", "0"}, "--tune"},
     };
     for (const auto& [args, name] : cases) {
         const ToneboxArguments a = parseToneboxArguments(args);
         EXPECT_NE(a.error.find(name), std::string::npos) << name << ": '" << a.error << "'";
     }
+    // Options that do not go together, also when the settings file set one of them.
+    const auto clash = [](std::vector<std::string_view> args, std::string_view file) {
+        ToneboxArguments a = parseToneboxArguments(args);
+        EXPECT_TRUE(a.error.empty()) << a.error;
+        (void)applyToneboxConfig(file, "f", a.given, a.options);
+        return checkToneboxOptions(a.options, a.given);
+    };
+    EXPECT_NE(clash({"--loss", "0.1"}, "").find("--simulate"), std::string::npos);
+    EXPECT_EQ(clash({"--loss", "0.1"}, "[tonebox]\nsimulate = true\n"), "");
+    EXPECT_NE(clash({"--no-transmit"}, "[tonebox]\nreceive = false\n").find("nothing to do"),
+              std::string::npos);
+    EXPECT_NE(clash({"--no-transmit", "--tune", "3"}, "").find("--tune"), std::string::npos);
+    EXPECT_EQ(clash({"--no-transmit", "--no-receive", "--list-devices"}, ""), "");
 }
 
 // ---- listening ----
@@ -360,6 +384,196 @@ TEST(ToneboxListen, RefusedLowPortNamesTheCapabilityAndTheMatchingOptions) {
     // that privileges would not cure.
     EXPECT_EQ(listenFailureLines("127.0.0.1:998", "in use", 998, false, "tonebox").size(), 1u);
     EXPECT_EQ(listenFailureLines("127.0.0.1:5000", "refused", 5000, true, "tonebox").size(), 1u);
+}
+
+}  // namespace
+}  // namespace tools
+
+namespace tools {
+namespace {
+
+// ---- the sound-card station's settings ----
+
+TEST(ToneboxOptions, TheStationsOptions) {
+    const ToneboxArguments a = parseToneboxArguments({"--mode",
+                                                      "robust",
+                                                      "--no-receive",
+                                                      "--input-device",
+                                                      "USB",
+                                                      "--output-device=CODEC",
+                                                      "--tx-level",
+                                                      "-10.5",
+                                                      "--ptt",
+                                                      "rigctld:host:4533",
+                                                      "--ptt-lead",
+                                                      "300",
+                                                      "--ptt-tail=80",
+                                                      "--ptt-hold",
+                                                      "0",
+                                                      "--tx-timeout",
+                                                      "120",
+                                                      "--verbose",
+                                                      "--tune",
+                                                      "5"});
+    ASSERT_TRUE(a.error.empty()) << a.error;
+    const ToneboxOptions& o = a.options;
+    EXPECT_EQ(o.mode, modem::Mode::Robust);
+    EXPECT_TRUE(o.transmit);
+    EXPECT_FALSE(o.receive);
+    EXPECT_FALSE(o.simulate);
+    EXPECT_EQ(o.inputDevice, "USB");
+    EXPECT_EQ(o.outputDevice, "CODEC");
+    EXPECT_EQ(o.txLevelDb, -10.5);
+    EXPECT_EQ(o.ptt.kind, PttSpec::Kind::Rigctld);
+    EXPECT_EQ(o.ptt.device, "host:4533");
+    EXPECT_EQ(o.pttLeadMs, 300);
+    EXPECT_EQ(o.pttTailMs, 80);
+    EXPECT_EQ(o.pttHoldMs, 0);
+    EXPECT_EQ(o.txTimeoutS, 120);
+    EXPECT_EQ(o.tuneSeconds, 5.0);
+    EXPECT_TRUE(o.verbose);
+    EXPECT_TRUE(a.given.contains("--ptt"));
+    EXPECT_FALSE(a.given.contains("--port"));
+    // The defaults a station starts from.
+    const ToneboxOptions d = parseToneboxArguments({}).options;
+    EXPECT_EQ(d.ptt.kind, PttSpec::Kind::None);
+    EXPECT_EQ(d.pttLeadMs, 150);
+    EXPECT_EQ(d.pttTailMs, 50);
+    EXPECT_EQ(d.txTimeoutS, 300);
+    EXPECT_EQ(d.txLevelDb, -6.0);
+    EXPECT_TRUE(d.transmit && d.receive && !d.simulate);
+}
+
+// What --write-config writes is read back to the same settings, and the command line wins.
+TEST(ToneboxConfig, WrittenSettingsReadBackAndTheCommandLineWins) {
+    ToneboxArguments set =
+        parseToneboxArguments({"--mode", "robust", "--input-device", "USB Audio CODEC: - (hw:1,0)",
+                               "--ptt", "serial:/dev/ttyUSB0:both", "--tx-level", "-9", "--port",
+                               "7998", "--rx-port", "7999", "--ptt-tail", "70", "--no-receive"});
+    ASSERT_TRUE(set.error.empty()) << set.error;
+    const std::string text = toneboxConfigText(set.options);
+
+    ToneboxOptions read;
+    EXPECT_TRUE(applyToneboxConfig(text, "tonebox.conf", {}, read).empty());
+    EXPECT_EQ(toneboxConfigText(read), text);
+    EXPECT_EQ(read.inputDevice, "USB Audio CODEC: - (hw:1,0)");
+    EXPECT_EQ(read.ptt.lines, PttSpec::Lines::Both);
+    EXPECT_FALSE(read.receive);
+
+    // Given on the command line: --mode normal and --port stay as given.
+    ToneboxArguments cmd = parseToneboxArguments({"--mode", "normal", "--port", "1998"});
+    EXPECT_TRUE(applyToneboxConfig(text, "tonebox.conf", cmd.given, cmd.options).empty());
+    EXPECT_EQ(cmd.options.mode, modem::Mode::Normal);
+    EXPECT_EQ(cmd.options.port, 1998);
+    EXPECT_EQ(cmd.options.rxPort, 7999);  // from the file
+    EXPECT_EQ(cmd.options.txLevelDb, -9.0);
+}
+
+// Every line that is not used is named with its number; the rest of the file still counts,
+// and a refused value leaves the built-in setting (never a half-set one).
+TEST(ToneboxConfig, BadLinesAreNamedAndTheRestIsRead) {
+    const std::string text =
+        "# a comment\n"
+        "[tonebox]\n"
+        "ptt = bogus\n"
+        "colour = red\n"
+        "tx-level = 3\n"
+        "mode = robust\n"
+        "just words\n"
+        "receive = maybe\n"
+        "transmit = false\n"
+        "[pictx]\n"
+        "callsign = G4ABC\n";
+    ToneboxOptions o;
+    const std::vector<std::string> problems = applyToneboxConfig(text, "t.conf", {}, o);
+    ASSERT_EQ(problems.size(), 7u);
+    EXPECT_NE(problems[0].find("t.conf:3: ptt = bogus"), std::string::npos) << problems[0];
+    EXPECT_NE(problems[1].find("t.conf:4: unknown setting 'colour'"), std::string::npos);
+    EXPECT_NE(problems[2].find("t.conf:5: tx-level = 3"), std::string::npos);
+    EXPECT_NE(problems[3].find("t.conf:7:"), std::string::npos);
+    EXPECT_NE(problems[4].find("t.conf:8: receive = maybe"), std::string::npos);
+    EXPECT_NE(problems[5].find("t.conf:10: section [pictx]"), std::string::npos);
+    EXPECT_NE(problems[6].find("t.conf:11:"), std::string::npos);
+    EXPECT_EQ(o.ptt.kind, PttSpec::Kind::None);  // nothing keys on a bad line
+    EXPECT_EQ(o.txLevelDb, -6.0);
+    EXPECT_EQ(o.mode, modem::Mode::Robust);
+    EXPECT_TRUE(o.receive);
+    EXPECT_FALSE(o.transmit);
+    // Lines outside any section, and a file of another program.
+    ToneboxOptions other;
+    EXPECT_EQ(applyToneboxConfig("mode = robust\n", "x", {}, other).size(), 1u);
+    EXPECT_EQ(other.mode, modem::Mode::Normal);
+}
+
+TEST(ToneboxDevices, ChosenByNameOrPartOfItElseTheChoicesAreNamed) {
+    const auto device = [](int index, std::string name, int inputs, int outputs) {
+        SoundDeviceInfo d;
+        d.index = index;
+        d.name = std::move(name);
+        d.inputs = inputs;
+        d.outputs = outputs;
+        d.defaultInput = d.defaultOutput = d.name == "default";
+        return d;
+    };
+    const std::vector<SoundDeviceInfo> devices{
+        device(0, "HDA Intel PCH: ALC257 Analog (hw:0,0)", 2, 2),
+        device(1, "USB Audio CODEC: - (hw:1,0)", 1, 2),
+        device(2, "pulse", 32, 32),
+        device(3, "default", 32, 32),
+        device(4, "HDMI 0 (hw:0,3)", 0, 8),
+    };
+    EXPECT_EQ(chooseSoundDevice(devices, "", true).index, 3);
+    EXPECT_EQ(chooseSoundDevice(devices, "usb audio", false).index, 1);  // any case
+    EXPECT_EQ(chooseSoundDevice(devices, "pulse", true).index, 2);
+    // A whole name wins over the names that contain it.
+    EXPECT_EQ(chooseSoundDevice(devices, "default", true).index, 3);
+    // An output-only device is no input.
+    const DeviceChoice hdmi = chooseSoundDevice(devices, "HDMI", true);
+    EXPECT_EQ(hdmi.index, -1);
+    EXPECT_NE(hdmi.error.find("no sound input device matches 'HDMI'"), std::string::npos);
+    EXPECT_NE(hdmi.error.find("'USB Audio CODEC: - (hw:1,0)'"), std::string::npos);
+    const DeviceChoice several = chooseSoundDevice(devices, "hw:", false);
+    EXPECT_EQ(several.index, -1);
+    EXPECT_NE(several.error.find("more than one"), std::string::npos) << several.error;
+    EXPECT_NE(several.error.find("'HDMI 0 (hw:0,3)'"), std::string::npos);
+    EXPECT_EQ(chooseSoundDevice({}, "", false).error, "no sound output devices");
+}
+
+// ---- whole frame strings for the modem's queue ----
+
+std::vector<std::vector<Unit>> stringsOf(const std::vector<uint8_t>& stream, bool flushAtEnd) {
+    StreamParser parser;
+    FrameStrings strings;
+    std::vector<std::vector<Unit>> out;
+    for (const StreamEvent& e : parser.feed(stream)) {
+        for (auto& s : strings.add(e)) out.push_back(std::move(s));
+    }
+    if (flushAtEnd && strings.pendingUnits() > 0) out.push_back(strings.flush());
+    return out;
+}
+
+TEST(ToneboxFrameStrings, CompleteWhenTheHeaderSaysSoWithOrWithoutAMessage) {
+    const std::vector<uint8_t> withMessage = frameString(1, 400, 1);
+    const std::vector<uint8_t> without = frameString(2, 300, 2, "");
+    const std::vector<uint8_t> tiny = frameString(3, 10, 3, "");
+    for (const auto* frame : {&withMessage, &without}) {
+        // Complete with its last unit: nothing waits for the next frame or a pause.
+        const auto got = stringsOf(*frame, false);
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].size() * kUnitBytes, frame->size());
+    }
+    // Back to back, each whole; a command ends a string the sender cut short.
+    std::vector<uint8_t> stream = withMessage;
+    append(stream, without);
+    append(stream, std::vector<uint8_t>(withMessage.begin(), withMessage.begin() + 10 * 41));
+    append(stream, "stop");
+    append(stream, tiny);
+    const auto got = stringsOf(stream, true);
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[0].size() * kUnitBytes, withMessage.size());
+    EXPECT_EQ(got[1].size() * kUnitBytes, without.size());
+    EXPECT_EQ(got[2].size(), 10u);
+    EXPECT_EQ(got[3].size() * kUnitBytes, tiny.size());
 }
 
 }  // namespace
