@@ -3,7 +3,8 @@
 // - however the stream is cut into chunks, the events are the same, and so is the state left;
 // - every byte is accounted for once: in a unit (41), a command (its word) or a skipped run,
 //   once the end of the connection has reported what was still held;
-// - a unit is passed on only with a kind its first bytes justify, and frames count up from 1.
+// - a unit is passed on only with a kind its first bytes justify, and frames count up from 1;
+// - the frame strings made for the modem hold every unit once, in order, one frame each.
 //
 // Input: the first byte picks the chunk lengths (seed of a small generator; 0 feeds one byte
 // at a time), the second byte's bit 0 asks for a reset in the middle; the rest is the stream.
@@ -131,5 +132,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     require(accounted == stream.size(), "bytes lost or counted twice");
+
+    // The modem's queue gets whole frame strings: every unit in exactly one string, in order,
+    // a string never mixing two frames, and no string empty.
+    tools::FrameStrings strings;
+    std::vector<std::vector<encoder::Unit>> made;
+    for (const StreamEvent& e : expected) {
+        for (auto& s : strings.add(e)) made.push_back(std::move(s));
+    }
+    if (strings.pendingUnits() > 0) made.push_back(strings.flush());
+    size_t next = 0;
+    for (const std::vector<encoder::Unit>& s : made) {
+        require(!s.empty(), "an empty frame string");
+        uint64_t frame = 0;
+        for (const encoder::Unit& u : s) {
+            while (next < expected.size() && expected[next].kind != StreamEvent::Kind::Unit) {
+                ++next;
+            }
+            require(next < expected.size() && expected[next].unit == u,
+                    "a frame string's units are not the stream's, in order");
+            require(frame == 0 || expected[next].frame == frame, "a string mixes two frames");
+            frame = expected[next].frame;
+            ++next;
+        }
+    }
+    while (next < expected.size() && expected[next].kind != StreamEvent::Kind::Unit) ++next;
+    require(next == expected.size(), "units left out of every frame string");
     return 0;
 }

@@ -65,10 +65,13 @@ wavelet codec and an adaptive arithmetic coder, protects it with a CRC-16
 and Reed-Solomon parity, and hands 41-byte packets to a sound-card modem at
 250 bytes per second. pictx sends, picrx receives, shows and records to .tv
 movies, movieplay plays them and exports AVI, vistrel does it all from a
-terminal, and tonebox stands in for the modem with a simulated channel.
+terminal, and tonebox is the HF sound-card modem between them (OFDM with
+LDPC, about 270 bytes per second), keying the rig through Hamlib, or a
+simulated channel for tests and demonstrations.
 
 Keying the transmitter through a serial port's DTR and RTS lines needs
-membership of the dialout group. picrx and tonebox are given the capability
+membership of the dialout group; a CM108 sound interface's GPIO needs access
+to its /dev/hidraw device. picrx and tonebox are given the capability
 to listen on ports below 1024 (cap_net_bind_service), so that ordinary users
 can run them on the modem links' default ports 999 and 998.")
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)

@@ -34,7 +34,7 @@ check() {  # check DESCRIPTION COMMAND...
 
 [ "$(dpkg-deb -f "$deb" Section)" = hamradio ] || { echo "FAILED  section is not hamradio" >&2; failed=1; }
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6widgets6 libavcodec59 libcap2-bin; do
+for lib in libqt6widgets6 libavcodec59 libcap2-bin libportaudio2 libhamlib4; do
     case "$depends" in *"$lib"*) echo "ok      depends on $lib" ;;
         *) echo "FAILED  Depends lacks $lib: $depends" >&2; failed=1 ;; esac
 done

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <clocale>
 #include <cstring>
 #include <utility>
 
@@ -369,6 +370,11 @@ std::string Ptt::openRig(int model) {
         error = "cannot set up " + what() + ": " + hamlibError(result);
     }
     if (error.empty()) {
+        // Hamlib switches LC_NUMERIC to "C" and back around its work, restoring a locale name
+        // that its own switch has freed when the environment gave the program another locale
+        // (any Qt program's). With "C" already in place the name is static and nothing is
+        // freed; numbers in this program are never meant to follow the user's locale anyway.
+        std::setlocale(LC_NUMERIC, "C");
         result = rig_open(rig);
         if (result != RIG_OK) {
             const std::string why = hamlibError(result);

@@ -378,6 +378,7 @@ void Station::applyKeying(modem::KeyAction action, const char* why) {
         case modem::KeyAction::None:
             return;
         case modem::KeyAction::Key: {
+            const double asked = out_.now();
             if (const std::string error = ptt_.key(true); !error.empty()) {
                 say("cannot key the transmitter: " + error + "; what was queued is dropped");
                 keying_.keyFailed();
@@ -391,22 +392,27 @@ void Station::applyKeying(modem::KeyAction action, const char* why) {
             muted_ = true;
             transmitted_ = true;
             outPeak_ = 0;
-            detail("keyed at " + fixed((now), 3) + "; the first sample reaches the converter at " +
-                   fixed((keying_.signalStart()), 3) + " (lead " +
+            detail("keyed at " + fixed(now, 3) + " (the keying took " +
+                   fixed((now - asked) * 1000, 1) +
+                   " ms); the first sample reaches the "
+                   "converter at " +
+                   fixed(keying_.signalStart(), 3) + " (lead " +
                    fixed((keying_.signalStart() - now) * 1000, 1) + " ms)");
             return;
         }
         case modem::KeyAction::Unkey:
         case modem::KeyAction::TimeOut: {
             const std::optional<double> idle = idleSince();
+            const double asked = out_.now();
             if (const std::string error = ptt_.key(false); !error.empty()) {
                 say("cannot unkey the transmitter: " + error);
             }
             const double now = out_.now();
-            std::string line = "unkeyed at " + fixed((now), 3);
+            std::string line = "unkeyed at " + fixed(now, 3) + " (asked at " + fixed(asked, 3) +
+                               ", the keying took " + fixed((now - asked) * 1000, 1) + " ms)";
             if (idle) {
-                line += "; the last sample left the converter at " + fixed((*idle), 3) + " (tail " +
-                        fixed((now - *idle) * 1000, 1) + " ms)";
+                line += "; the last sample left the converter at " + fixed(*idle, 3) +
+                        " (tail to the ask " + fixed((asked - *idle) * 1000, 1) + " ms)";
             }
             if (*why != '\0') line += std::string(" (") + why + ")";
             detail(line);

@@ -396,6 +396,12 @@ public:
                       static_cast<unsigned long long>(s.stringsDropped),
                       s.senderConnected ? "up" : "down", s.receiverConnected ? "up" : "down",
                       s.refused ? "  TX TIMED OUT" : "");
+        if (s.underruns + s.overruns > 0) {
+            const size_t used = std::strlen(text);
+            std::snprintf(text + used, sizeof text - used, "  underruns %llu, overruns %llu",
+                          static_cast<unsigned long long>(s.underruns),
+                          static_cast<unsigned long long>(s.overruns));
+        }
         current_ = text;
         clear();
         redraw();

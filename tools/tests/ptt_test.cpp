@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <clocale>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -429,6 +431,21 @@ TEST_F(PttRigctld, DestructorUnkeys) {
         ASSERT_EQ(queryPtt(rigctld_->port()), "1\n");
     }
     EXPECT_EQ(queryPtt(rigctld_->port()), "0\n");
+}
+
+// A program whose locale the environment set (as every Qt program's is) keys as well: Hamlib's
+// open sets LC_NUMERIC to "C" and back with a name the first call freed.
+TEST_F(PttRigctld, KeysUnderTheUsersLocale) {
+    const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+    ASSERT_NE(std::setlocale(LC_NUMERIC, "C.UTF-8"), nullptr);
+    {
+        Ptt ptt;
+        ASSERT_EQ(ptt.open(parsePttSpec(rigctld_->spec()).spec), "");
+        ASSERT_EQ(ptt.key(true), "");
+        EXPECT_EQ(queryPtt(rigctld_->port()), "1\n");
+    }
+    EXPECT_EQ(queryPtt(rigctld_->port()), "0\n");
+    std::setlocale(LC_NUMERIC, before.c_str());
 }
 
 TEST_F(PttRigctld, RigctldGoneWhileKeyedGivesAnErrorNotACrash) {

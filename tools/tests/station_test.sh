@@ -156,8 +156,9 @@ lead_tail() {
     python3 - "$@" <<'EOF'
 import re, sys
 tx, rx, what = open(sys.argv[1]).read(), open(sys.argv[2]).read(), sys.argv[3]
-keyed = [float(x) for x in re.findall(r"keyed at ([0-9.]+);", tx)]
+keyed = [float(x) for x in re.findall(r"keyed at ([0-9.]+) \(the keying took", tx)]
 unkeyed = [float(x) for x in re.findall(r"unkeyed at ([0-9.]+)", tx)]
+asked = [float(x) for x in re.findall(r"unkeyed at [0-9.]+ \(asked at ([0-9.]+)", tx)]
 # Sound begins with the first modem frame's sync burst, or with the tone. (A stream being
 # opened elsewhere on the sound server can click: "sound began" alone is not taken for it.)
 frames = [float(x) for x in re.findall(r"heard a modem frame at ([0-9.]+)", rx)]
@@ -171,7 +172,8 @@ a = min((x for x in frames if k - 1 < x < u),
 b = max((x for x in ended if k < x < u + 1), default=None)
 if a is None or b is None:
     sys.exit(f"timing ({what}): no sound heard")
-print(f"timing ({what}): lead {1000 * (a - k):.1f} ms (set 150), tail {1000 * (u - b):.1f} ms")
+print(f"timing ({what}): lead {1000 * (a - k):.1f} ms (set 150), tail {1000 * (u - b):.1f} ms"
+      f" (unkey asked {1000 * (asked[-1] - b):.1f} ms after the sound ended)")
 sys.exit(0 if a > k and u > b else 1)
 EOF
 }
@@ -219,6 +221,19 @@ check "no keying after the time-out until \"start\"" \
     wait_until "grep -q 'dropped: the transmit time-out holds' '$tb_log'" 5
 check "still unkeyed" unkeyed
 check "keyed again after \"start\"" wait_until keyed 5
+kill "$tb"
+wait_until unkeyed 3 || true
+
+# Faster than the mode carries: a string still waiting whole is dropped for a newer one, and
+# said so; a string the sender stopped in the middle of goes out as it is after a pause.
+start_transmitter robust --mode robust
+head -c $((41 * 20)) "$work/small.frame" >"$work/half.frame"
+sender "$tb_port" text:start send:"$work/card.frame" send:"$work/small.frame" \
+    send:"$work/card.frame" sleep:0.2 send:"$work/half.frame" sleep:30
+check "a waiting string is dropped whole for a newer one" \
+    wait_until "grep -q 'dropped whole: the robust mode is slower' '$tb_log'" 5
+check "a string cut short goes out after a pause" \
+    wait_until "grep -q 'frame string of 20 units queued' '$tb_log'" 5
 kill "$tb"
 wait_until unkeyed 3 || true
 

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# What a receiving tonebox costs in CPU: a receive-only tonebox on a private PulseAudio server,
+# idle (silence) for SECONDS, then receiving the modem's frames played into the sound server
+# for SECONDS. Prints the CPU time it used over each stretch as a share of one core.
+# Usage: scripts/tonebox_cpu.sh BIN_DIR [SECONDS]   (30 by default)
+set -euo pipefail
+bin=$1
+seconds=${2:-30}
+here=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+source "$here/tools/private_pulse.sh"
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    stop_private_pulse
+    rm -rf "$work"
+}
+trap cleanup EXIT
+start_private_pulse "$work/pulse"
+
+"$bin/vistrel" testcard "$work/card.png"
+"$bin/vistrel" encode "$work/card.png" -o "$work/card.frame" >/dev/null
+"$bin/vistrel" modulate "$work/card.frame" -o "$work/card.wav" >/dev/null
+
+"$bin/tonebox" --defaults --no-transmit --rx-port 9 --verbose >"$work/rx.log" 2>&1 &
+rx=$!
+pids+=("$rx")
+sleep 3
+ticks() { awk '{ print $14 + $15 }' "/proc/$rx/stat"; }
+hz=$(getconf CLK_TCK)
+measure() {  # measure LABEL: CPU share over the next $seconds
+    local t0 c0 t1 c1
+    t0=$(date +%s.%N)
+    c0=$(ticks)
+    sleep "$seconds"
+    c1=$(ticks)
+    t1=$(date +%s.%N)
+    python3 -c "print(f'$1: {100 * ($c1 - $c0) / $hz / ($t1 - $t0):.2f} % of one core over {$t1 - $t0:.0f} s')"
+}
+measure "idle (silence)"
+( while true; do paplay "$work/card.wav"; done ) &
+pids+=($!)
+sleep 1
+frames0=$(grep -c 'heard a modem frame' "$work/rx.log" || true)
+measure "receiving (modem frames back to back)"
+frames1=$(grep -c 'heard a modem frame' "$work/rx.log" || true)
+echo "modem frames heard while measuring: $((frames1 - frames0))"
