@@ -1,6 +1,5 @@
 #include "tools/station.h"
 
-#include <QHostAddress>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -17,10 +16,8 @@ constexpr size_t kPullSamples = 800;   // 100 ms of the modem's audio at a time
 constexpr double kStallSeconds = 2.0;  // a device whose callback stops this long is gone
 constexpr int kSoundRetryMs = 2000;
 constexpr int kDeliverGapMs = 20;  // between two units written to the receiver
-constexpr int kReconnectFirstMs = 500;
 constexpr int kReconnectMaxMs = 8000;
 constexpr int kPauseFlushMs = 500;         // a frame string the sender stopped in the middle of
-constexpr size_t kMaxUndelivered = 512;    // units waiting for their turn to be written
 constexpr double kSettleSeconds = 0.5;     // a new output stream's times settle this long
 constexpr float kSoundThreshold = 0.001f;  // -60 dBFS: above a quiet line's noise
 
@@ -45,7 +42,26 @@ Station::Station(const ToneboxOptions& options, StationEvents events)
                                     .holdS = options.pttHoldMs / 1000.0,
                                     .timeoutS = double(options.txTimeoutS)}),
       gain_(static_cast<float>(std::pow(10.0, options.txLevelDb / 20.0))),
-      demodulator_() {
+      port_(SenderPort::Handlers{
+          .line = [this](const std::string& text) { say(text); },
+          .event = [this](const StreamEvent& e) { handle(e); },
+          .afterRead =
+              [this] {
+                  senderQuiet_.start();
+                  transmit();
+              },
+          .gone =
+              [this](const char* why) {
+                  (void)strings_.flush();
+                  unkeyNow(why);
+              },
+      }),
+      receiver_(ReceiverLink::Settings{.host = options.rxHost,
+                                       .port = options.rxPort,
+                                       .firstRetryMs = kReconnectMs,
+                                       .longestRetryMs = kReconnectMaxMs,
+                                       .gapMs = kDeliverGapMs},
+                [this](const std::string& text) { say(text); }) {
     tickTimer_.setTimerType(Qt::PreciseTimer);
     QObject::connect(&tickTimer_, &QTimer::timeout, [this] { tick(); });
     deadlineTimer_.setSingleShot(true);
@@ -53,26 +69,6 @@ Station::Station(const ToneboxOptions& options, StationEvents events)
     QObject::connect(&deadlineTimer_, &QTimer::timeout, [this] { transmit(); });
     soundRetryTimer_.setSingleShot(true);
     QObject::connect(&soundRetryTimer_, &QTimer::timeout, [this] { retrySound(); });
-    reconnectTimer_.setSingleShot(true);
-    QObject::connect(&reconnectTimer_, &QTimer::timeout, [this] { connectReceiver(); });
-    deliverTimer_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&deliverTimer_, &QTimer::timeout, [this] { deliverNext(); });
-    QObject::connect(&server_, &QTcpServer::newConnection, [this] { takeSender(); });
-    QObject::connect(&receiver_, &QTcpSocket::connected, [this] {
-        receiverDownReported_ = false;
-        undeliveredReported_ = false;
-        reconnectMs_ = kReconnectFirstMs;
-        receiver_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        say("receiver connected at " + options_.rxHost + ":" + std::to_string(options_.rxPort));
-        if (!toDeliver_.empty()) deliverTimer_.start(kDeliverGapMs);
-    });
-    QObject::connect(&receiver_, &QTcpSocket::disconnected, [this] {
-        if (finishing_) return;
-        say("receiver went away; reconnecting");
-        reconnectTimer_.start(reconnectMs_);
-    });
-    QObject::connect(&receiver_, &QTcpSocket::errorOccurred,
-                     [this](QAbstractSocket::SocketError) { receiverFailed(); });
 }
 
 Station::~Station() {
@@ -105,23 +101,9 @@ bool Station::start() {
             say("keying by " + pttSpecText(options_.ptt) + "; not keyed");
         }
     }
-    if (options_.transmit && options_.tuneSeconds <= 0) {
-        const QHostAddress address(QString::fromStdString(options_.listen));
-        if (address.isNull()) {
-            say("cannot listen on '" + options_.listen + "': not an address");
-            return false;
-        }
-        if (!server_.listen(address, static_cast<quint16>(options_.port))) {
-            for (const std::string& line : listenFailureLines(
-                     options_.listen + ":" + std::to_string(options_.port),
-                     server_.errorString().toStdString(), options_.port,
-                     server_.serverError() == QAbstractSocket::SocketAccessError, "tonebox")) {
-                say(line);
-            }
-            return false;
-        }
-        say("listening for the sender on " + address.toString().toStdString() + ":" +
-            std::to_string(server_.serverPort()));
+    if (options_.transmit && options_.tuneSeconds <= 0 &&
+        !port_.listen(options_.listen, options_.port, "tonebox")) {
+        return false;
     }
     say(std::string("mode ") + (options_.mode == modem::Mode::Robust ? "robust" : "normal") +
         (options_.transmit ? ", transmit level " + fixed(options_.txLevelDb, 1) + " dBFS peak"
@@ -133,7 +115,7 @@ bool Station::start() {
         modem::Modulator(options_.mode).modulateFrame(std::vector<modem::Unit>(1), scratch);
     }
     if (!openSound()) soundRetryTimer_.start(kSoundRetryMs);
-    if (options_.receive && options_.tuneSeconds <= 0) connectReceiver();
+    if (options_.receive && options_.tuneSeconds <= 0) receiver_.connect();
     if (options_.tuneSeconds > 0) {
         tuning_ = true;
         tuneLeft_ = options_.tuneSeconds;
@@ -289,23 +271,15 @@ void Station::receive() {
                    fixed(at + double(f.endSample - f.startSample) / modem::kSampleRate, 3));
         }
         for (const modem::Unit& unit : got.units) {
-            if (receiver_.state() != QAbstractSocket::ConnectedState) {
-                ++stats_.unitsUndelivered;
-                if (!undeliveredReported_) {
-                    say("units are arriving while the receiver is not connected: not delivered "
-                        "(counted on the status line and at the end)");
-                    undeliveredReported_ = true;
-                }
+            if (receiver_.send(unit)) {
+                undeliveredReported_ = false;
                 continue;
             }
-            if (toDeliver_.size() >= kMaxUndelivered) {
-                toDeliver_.pop_front();
-                ++stats_.unitsUndelivered;
-            }
-            toDeliver_.push_back(unit);
-            if (!deliverTimer_.isActive()) {
-                deliverNext();
-                deliverTimer_.start(kDeliverGapMs);
+            ++stats_.unitsUndelivered;
+            if (!undeliveredReported_) {
+                say("units are arriving while the receiver is not connected: not delivered "
+                    "(counted on the status line and at the end)");
+                undeliveredReported_ = true;
             }
         }
     }
@@ -465,56 +439,6 @@ void Station::armDeadline() {
 
 // --- the sender's link -------------------------------------------------------------------------
 
-void Station::takeSender() {
-    while (QTcpSocket* incoming = server_.nextPendingConnection()) {
-        if (sender_ != nullptr) {
-            say("a new sender connected; closing the old connection");
-            senderGone("another sender took over");
-        }
-        sender_ = incoming;
-        stats_.senderConnected = true;
-        QObject::connect(incoming, &QTcpSocket::readyRead, [this, incoming] {
-            if (incoming == sender_) readSender();
-        });
-        QObject::connect(incoming, &QTcpSocket::disconnected, [this, incoming] {
-            if (incoming != sender_) return;
-            readSender();
-            if (finishing_) return;
-            say("sender disconnected");
-            senderGone("the sender's link was lost");
-        });
-        say("sender connected from " + incoming->peerAddress().toString().toStdString() + ":" +
-            std::to_string(incoming->peerPort()));
-    }
-}
-
-void Station::senderGone(const char* why) {
-    if (sender_ == nullptr) return;
-    QTcpSocket* old = sender_;
-    sender_ = nullptr;
-    stats_.senderConnected = false;
-    (void)parser_.reset();
-    (void)strings_.flush();
-    unkeyNow(why);
-    old->disconnect();
-    old->close();
-    old->deleteLater();
-}
-
-void Station::readSender() {
-    while (sender_ != nullptr && !finishing_ && sender_->bytesAvailable() > 0) {
-        senderQuiet_.start();
-        const QByteArray bytes = sender_->readAll();
-        const std::vector<StreamEvent> events = parser_.feed(
-            std::span(reinterpret_cast<const uint8_t*>(bytes.constData()), bytes.size()));
-        for (const StreamEvent& e : events) {
-            handle(e);
-            if (finishing_) return;
-        }
-    }
-    transmit();
-}
-
 void Station::handle(const StreamEvent& e) {
     for (std::vector<encoder::Unit>& s : strings_.add(e)) queueString(std::move(s));
     switch (e.kind) {
@@ -563,43 +487,6 @@ void Station::queueString(std::vector<encoder::Unit> units) {
     }
 }
 
-// --- the receiver's link -----------------------------------------------------------------------
-
-void Station::connectReceiver() {
-    if (finishing_ || receiver_.state() != QAbstractSocket::UnconnectedState) return;
-    receiver_.connectToHost(QString::fromStdString(options_.rxHost),
-                            static_cast<quint16>(options_.rxPort));
-}
-
-void Station::receiverFailed() {
-    if (finishing_ || receiver_.state() == QAbstractSocket::ConnectedState) return;
-    if (!receiverDownReported_) {
-        say("receiver not reachable at " + options_.rxHost + ":" + std::to_string(options_.rxPort) +
-            ": " + receiver_.errorString().toStdString() +
-            "; trying again, less often the "
-            "longer it stays away");
-        receiverDownReported_ = true;
-    }
-    receiver_.abort();
-    stats_.unitsUndelivered += toDeliver_.size();
-    toDeliver_.clear();
-    reconnectTimer_.start(reconnectMs_);
-    reconnectMs_ = std::min(reconnectMs_ * 2, kReconnectMaxMs);
-}
-
-void Station::deliverNext() {
-    if (toDeliver_.empty() || receiver_.state() != QAbstractSocket::ConnectedState) {
-        deliverTimer_.stop();
-        return;
-    }
-    const encoder::Unit unit = toDeliver_.front();
-    toDeliver_.pop_front();
-    receiver_.write(reinterpret_cast<const char*>(unit.data()), encoder::kUnitBytes);
-    receiver_.flush();
-    ++stats_.unitsDelivered;
-    if (toDeliver_.empty()) deliverTimer_.stop();
-}
-
 // --- the end -----------------------------------------------------------------------------------
 
 void Station::shutDown(int code) {
@@ -610,8 +497,7 @@ void Station::shutDown(int code) {
     tickTimer_.stop();
     deadlineTimer_.stop();
     soundRetryTimer_.stop();
-    reconnectTimer_.stop();
-    server_.close();
+    port_.close();
     in_.close();
     out_.close();
     const StationStatus s = status();
@@ -620,11 +506,10 @@ void Station::shutDown(int code) {
         " dropped; " + std::to_string(s.modemFrames) + " modem frames heard, " +
         std::to_string(s.unitsGood) + " units good, " + std::to_string(s.unitsDropped) +
         " dropped, " + std::to_string(s.unitsDelivered) + " delivered, " +
-        std::to_string(s.unitsUndelivered + toDeliver_.size()) + " not delivered; underruns " +
+        std::to_string(s.unitsUndelivered) + " not delivered; underruns " +
         std::to_string(s.underruns) + ", overruns " + std::to_string(s.overruns));
     // The units already written still reach the receiver before the connection ends.
-    if (receiver_.state() == QAbstractSocket::ConnectedState) receiver_.flush();
-    receiver_.disconnectFromHost();
+    receiver_.close();
     if (events_.finished) events_.finished(code);
 }
 
@@ -646,7 +531,10 @@ StationStatus Station::status() {
     s.stringsDropped = q.stringsDropped + stats_.stringsDropped;
     s.underruns = out_.underruns.load();
     s.overruns = in_.overruns.load();
-    s.receiverConnected = receiver_.state() == QAbstractSocket::ConnectedState;
+    s.receiverConnected = receiver_.connected();
+    s.senderConnected = port_.senderConnected();
+    s.unitsDelivered = receiver_.delivered();
+    s.unitsUndelivered = stats_.unitsUndelivered + receiver_.lostInQueue();
     s.refused = keying_.refused();
     return s;
 }

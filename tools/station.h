@@ -13,8 +13,6 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
 #include <deque>
 #include <functional>
@@ -30,6 +28,7 @@
 #include "tools/ptt.h"
 #include "tools/sound.h"
 #include "tools/tonebox.h"
+#include "tools/tonebox_links.h"
 
 namespace tools {
 
@@ -94,16 +93,8 @@ private:
     void dropTransmission();
     void armDeadline();
     [[nodiscard]] std::optional<double> idleSince() const;
-    // The sender's link
-    void takeSender();
-    void readSender();
-    void senderGone(const char* why);
     void handle(const StreamEvent& e);
     void queueString(std::vector<encoder::Unit> units);
-    // The receiver's link
-    void connectReceiver();
-    void receiverFailed();
-    void deliverNext();
 
     void say(const std::string& text) const;
     void detail(const std::string& text) const;
@@ -136,9 +127,7 @@ private:
     bool tuning_ = false;
     float outPeak_ = 0;
 
-    QTcpServer server_;
-    QTcpSocket* sender_ = nullptr;
-    StreamParser parser_;
+    SenderPort port_;
     FrameStrings strings_;
     QElapsedTimer senderQuiet_;  // since the sender's last bytes
 
@@ -155,13 +144,8 @@ private:
     double inPower_ = 0;
     uint64_t inCount_ = 0;
     StationStatus stats_;
-    QTcpSocket receiver_;
-    QTimer reconnectTimer_;
-    QTimer deliverTimer_;
-    int reconnectMs_ = 500;
-    bool receiverDownReported_ = false;
+    ReceiverLink receiver_;
     bool undeliveredReported_ = false;
-    std::deque<encoder::Unit> toDeliver_;
 };
 
 }  // namespace tools

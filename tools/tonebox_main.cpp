@@ -10,9 +10,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QHostAddress>
 #include <QSocketNotifier>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <cmath>
@@ -30,6 +28,7 @@
 #include "tools/sound.h"
 #include "tools/station.h"
 #include "tools/tonebox.h"
+#include "tools/tonebox_links.h"
 
 namespace {
 
@@ -48,10 +47,6 @@ void say(const std::string& line) {
     std::fflush(stdout);
 }
 
-std::string where(const QString& host, int port) {
-    return host.toStdString() + ":" + std::to_string(port);
-}
-
 // One frame as it goes on the air, for the line printed about it.
 struct FrameReport {
     uint64_t frame = 0;  // 0: none yet
@@ -67,46 +62,31 @@ class SimulatedTonebox {
 public:
     explicit SimulatedTonebox(const ToneboxOptions& options)
         : options_(options),
+          port_(tools::SenderPort::Handlers{
+              .line = [](const std::string& text) { say(text); },
+              .event = [this](const StreamEvent& e) { handle(e); },
+              .afterRead = [this] { schedule(); },
+              .gone = nullptr,
+          }),
+          receiver_(tools::ReceiverLink::Settings{.host = options.rxHost,
+                                                  .port = options.rxPort,
+                                                  .firstRetryMs = tools::kReconnectMs,
+                                                  .longestRetryMs = tools::kReconnectMs,
+                                                  .gapMs = 0},
+                    [](const std::string& text) { say(text); }),
           playout_(tools::kAirBytesPerSecond * options.speed),
           channel_(options.channel) {
         playTimer_.setSingleShot(true);
         playTimer_.setTimerType(Qt::PreciseTimer);
         QObject::connect(&playTimer_, &QTimer::timeout, [this] { play(); });
-        reconnectTimer_.setSingleShot(true);
-        QObject::connect(&reconnectTimer_, &QTimer::timeout, [this] { connectReceiver(); });
-        QObject::connect(&server_, &QTcpServer::newConnection, [this] { takeSender(); });
-        QObject::connect(&receiver_, &QTcpSocket::connected, [this] {
-            receiverDownReported_ = false;
-            // Each unit leaves in a segment of its own, as a demodulator would write it.
-            receiver_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-            say("receiver connected at " + receiverAddress());
-        });
-        QObject::connect(&receiver_, &QTcpSocket::disconnected, [this] {
-            if (exiting_) return;
-            say("receiver went away; reconnecting");
-            reconnectTimer_.start(tools::kReconnectMs);
-        });
-        QObject::connect(&receiver_, &QTcpSocket::errorOccurred,
-                         [this](QAbstractSocket::SocketError) { receiverFailed(); });
         clock_.start();
     }
 
     bool start() {
-        const QHostAddress address(QString::fromStdString(options_.listen));
-        if (address.isNull()) {
-            say("cannot listen on '" + options_.listen + "': not an address");
+        if (!port_.listen(options_.listen, options_.port,
+                          QCoreApplication::applicationFilePath().toStdString())) {
             return false;
         }
-        if (!server_.listen(address, static_cast<quint16>(options_.port))) {
-            for (const std::string& line : tools::listenFailureLines(
-                     where(address.toString(), options_.port), server_.errorString().toStdString(),
-                     options_.port, server_.serverError() == QAbstractSocket::SocketAccessError,
-                     QCoreApplication::applicationFilePath().toStdString())) {
-                say(line);
-            }
-            return false;
-        }
-        say("listening for the sender on " + where(address.toString(), server_.serverPort()));
         if (options_.windowId) say("sender window " + std::to_string(*options_.windowId));
         const tools::ChannelSettings& c = options_.channel;
         char line[200];
@@ -119,78 +99,11 @@ public:
                       static_cast<unsigned long long>(c.seed));
         say(line);
         say("transmitter not keyed");
-        connectReceiver();
+        receiver_.connect();
         return true;
     }
 
 private:
-    std::string receiverAddress() const {
-        return where(QString::fromStdString(options_.rxHost), options_.rxPort);
-    }
-
-    void connectReceiver() {
-        if (exiting_ || receiver_.state() != QAbstractSocket::UnconnectedState) return;
-        receiver_.connectToHost(QString::fromStdString(options_.rxHost),
-                                static_cast<quint16>(options_.rxPort));
-    }
-
-    void receiverFailed() {
-        if (exiting_ || receiver_.state() == QAbstractSocket::ConnectedState) return;
-        if (!receiverDownReported_) {
-            say("receiver not reachable at " + receiverAddress() + ": " +
-                receiver_.errorString().toStdString() + "; trying again every " +
-                std::to_string(tools::kReconnectMs) + " ms");
-            receiverDownReported_ = true;
-        }
-        receiver_.abort();
-        reconnectTimer_.start(tools::kReconnectMs);
-    }
-
-    void takeSender() {
-        while (QTcpSocket* incoming = server_.nextPendingConnection()) {
-            if (sender_ != nullptr) {
-                say("a new sender connected; closing the old connection");
-                dropSender();
-            }
-            sender_ = incoming;
-            QObject::connect(incoming, &QTcpSocket::readyRead, [this, incoming] {
-                if (incoming == sender_) readSender();
-            });
-            QObject::connect(incoming, &QTcpSocket::disconnected, [this, incoming] {
-                if (incoming != sender_) return;
-                readSender();
-                if (exiting_) return;
-                say("sender disconnected");
-                dropSender();
-            });
-            say("sender connected from " +
-                where(incoming->peerAddress().toString(), incoming->peerPort()));
-        }
-    }
-
-    void dropSender() {
-        if (sender_ == nullptr) return;
-        QTcpSocket* old = sender_;
-        sender_ = nullptr;
-        for (const StreamEvent& e : parser_.reset()) handle(e);
-        old->disconnect();
-        old->close();
-        old->deleteLater();
-    }
-
-    void readSender() {
-        while (sender_ != nullptr && !exiting_ && sender_->bytesAvailable() > 0) {
-            const QByteArray bytes = sender_->readAll();
-            const std::vector<StreamEvent> events = parser_.feed(
-                std::span(reinterpret_cast<const uint8_t*>(bytes.constData()), bytes.size()));
-            for (const StreamEvent& e : events) {
-                handle(e);
-                if (exiting_) return;
-            }
-        }
-        schedule();
-    }
-
     void handle(const StreamEvent& e) {
         switch (e.kind) {
             case StreamEvent::Kind::Command:
@@ -260,13 +173,11 @@ private:
             ++totals_.lost;
             return;
         }
-        if (receiver_.state() != QAbstractSocket::ConnectedState) {
+        if (!receiver_.send(*arrived)) {
             ++frame_.noReceiver;
             ++totals_.noReceiver;
             return;
         }
-        receiver_.write(reinterpret_cast<const char*>(arrived->data()), encoder::kUnitBytes);
-        receiver_.flush();
         ++frame_.delivered;
         ++totals_.delivered;
     }
@@ -304,34 +215,30 @@ private:
         report(true);
         exiting_ = true;
         playTimer_.stop();
-        reconnectTimer_.stop();
         say("exit" + (dropped > 0 ? ": " + std::to_string(dropped) + " units not played" : ""));
-        say("in all: " + std::to_string(parser_.framesSeen()) + " frames, " + counts(totals_));
-        server_.close();
-        if (receiver_.state() == QAbstractSocket::UnconnectedState) {
+        say("in all: " + std::to_string(port_.framesSeen()) + " frames, " + counts(totals_));
+        port_.close();
+        const bool connected = receiver_.connected();
+        receiver_.close();
+        if (!connected) {
             QCoreApplication::exit(kExitOk);
             return;
         }
         // The units already written still reach the receiver before the connection ends.
-        QObject::connect(&receiver_, &QTcpSocket::disconnected,
+        QObject::connect(&receiver_.socket(), &QTcpSocket::disconnected,
                          [] { QCoreApplication::exit(kExitOk); });
         QTimer::singleShot(kExitDrainMs, [] { QCoreApplication::exit(kExitOk); });
-        receiver_.disconnectFromHost();
     }
 
     ToneboxOptions options_;
-    QTcpServer server_;
-    QTcpSocket* sender_ = nullptr;  // child of server_
-    QTcpSocket receiver_;
+    tools::SenderPort port_;
+    tools::ReceiverLink receiver_;
     QTimer playTimer_;
-    QTimer reconnectTimer_;
     QElapsedTimer clock_;
-    tools::StreamParser parser_;
     tools::Playout playout_;
     tools::ChannelState channel_;
     bool keyed_ = false;
     bool exiting_ = false;
-    bool receiverDownReported_ = false;
     FrameReport frame_;
     FrameReport totals_;
 };
