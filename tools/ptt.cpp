@@ -10,8 +10,10 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <clocale>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 namespace tools {
@@ -376,6 +378,13 @@ std::string Ptt::openRig(int model) {
         // freed; numbers in this program are never meant to follow the user's locale anyway.
         std::setlocale(LC_NUMERIC, "C");
         result = rig_open(rig);
+        // rigctld closes its rig when its last client leaves and opens it again for the next;
+        // a connection that comes in between is reset. It is tried again, twice.
+        for (int again = 0; again < 2 && spec.kind == PttSpec::Kind::Rigctld && result == -RIG_EIO;
+             ++again) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            result = rig_open(rig);
+        }
         if (result != RIG_OK) {
             const std::string why = hamlibError(result);
             switch (spec.kind) {

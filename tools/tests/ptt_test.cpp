@@ -3,8 +3,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-
-#include <clocale>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -15,6 +13,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -367,10 +366,15 @@ public:
             pid_ = -1;
             return;
         }
-        for (int tries = 0; tries < 100; ++tries) {
-            if (const int fd = connectLoopback(port_); fd >= 0) {
-                ::close(fd);
-                ready_ = true;
+        // Ready when it answers a query, not merely when it accepts a connection: on a busy
+        // machine the rig behind it may not be open yet.
+        for (int tries = 0; tries < 200; ++tries) {
+            if (queryPtt(port_) == "0\n") {
+                // rigctld closes its rig when its last client leaves and opens it again for
+                // the next; a client caught in between gets an error. One connection of ours
+                // stays open while it runs, so the rig stays open too.
+                keepOpen_ = connectLoopback(port_);
+                ready_ = keepOpen_ >= 0;
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -378,6 +382,8 @@ public:
     }
     ~Rigctld() { stop(); }
     void stop() {
+        if (keepOpen_ >= 0) ::close(keepOpen_);
+        keepOpen_ = -1;
         if (pid_ <= 0) return;
         ::kill(pid_, SIGTERM);
         int status = 0;
@@ -391,6 +397,7 @@ public:
 private:
     pid_t pid_ = -1;
     int port_ = 0;
+    int keepOpen_ = -1;
     bool ready_ = false;
 };
 

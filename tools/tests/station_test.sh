@@ -69,6 +69,9 @@ rigctld -m 1 -P RIG -T 127.0.0.1 -t "$rig_port" >"$work/rigctld.log" 2>&1 &
 pids+=($!)
 ptt() { rigctl -m 2 -r "127.0.0.1:$rig_port" t 2>/dev/null | head -1; }
 wait_until '[ "$(ptt)" = 0 ]' 10 || { echo "station_test: rigctld did not start" >&2; exit 1; }
+# rigctld closes its rig when its last client leaves and reopens it for the next; a tonebox
+# connecting in between would be refused. A connection held open keeps the rig open.
+exec 3<>"/dev/tcp/127.0.0.1/$rig_port"
 keyed() { [ "$(ptt)" = 1 ]; }
 unkeyed() { [ "$(ptt)" = 0 ]; }
 rig=rigctld:127.0.0.1:$rig_port
