@@ -430,7 +430,10 @@ int main(int argc, char** argv) {
         QTimer::singleShot(200, [code] { QCoreApplication::exit(code); });
     };
     tools::Station station(options, events);
-    catchSignals([&station, &status](int signal) {
+    bool ending = false;  // a signal can come twice (to the process and to its group)
+    catchSignals([&station, &status, &ending](int signal) {
+        if (ending) return;
+        ending = true;
         status.say(std::string("signal ") + strsignal(signal) + ": unkeying and ending");
         station.shutDown(kExitOk);
     });
