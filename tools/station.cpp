@@ -17,9 +17,8 @@ constexpr double kStallSeconds = 2.0;  // a device whose callback stops this lon
 constexpr int kSoundRetryMs = 2000;
 constexpr int kDeliverGapMs = 20;  // between two units written to the receiver
 constexpr int kReconnectMaxMs = 8000;
-constexpr int kPauseFlushMs = 500;         // a frame string the sender stopped in the middle of
-constexpr double kSettleSeconds = 0.5;     // a new output stream's times settle this long
-constexpr float kSoundThreshold = 0.001f;  // -60 dBFS: above a quiet line's noise
+constexpr int kPauseFlushMs = 500;      // a frame string the sender stopped in the middle of
+constexpr double kSettleSeconds = 0.5;  // a new output stream's times settle this long
 
 double dbfs(double amplitude) { return amplitude > 1e-6 ? 20 * std::log10(amplitude) : -120; }
 
@@ -166,11 +165,10 @@ bool Station::openSound() {
             fixed(out_.latency() * 1000, 0) + " ms to the converter)");
     }
     if (recording) {
-        down_ = std::make_unique<modem::StreamResampler>(in_.rate(), modem::kSampleRate);
         samplesRead_ = in_.samplesIn.load();
-        quietSamples_ = static_cast<uint64_t>(in_.rate());  // what comes first is a beginning
-        loud_ = false;
-        demodulator_.reset();
+        rxOrigin_ = samplesRead_;
+        rx_ = std::make_unique<modem::ReceivePath>(in_.rate(), events_.spectrum != nullptr);
+        rx_->setMuted(muted_);
         say("recording '" + in_.deviceName() + "' at " + fixed(in_.rate(), 0) + " Hz");
     }
     return true;
@@ -225,52 +223,36 @@ void Station::tick() {
 // --- receive ---------------------------------------------------------------------------------
 
 void Station::receive() {
-    if (!in_.isOpen() || down_ == nullptr) return;
+    if (!in_.isOpen() || rx_ == nullptr) return;
     inBlock_.resize(4096);
     for (;;) {
         const size_t n = in_.ring.read(inBlock_);
         if (n == 0) break;
-        const std::span<const float> chunk(inBlock_.data(), n);
-        for (size_t i = 0; i < n; ++i) {
-            const float a = std::abs(chunk[i]);
-            inPeak_ = std::max(inPeak_, a);
-            inPower_ += double(a) * a;
-            // Where sound begins and ends after a quiet spell, for --verbose: the keying's
-            // lead and tail can be measured with them through a sound loop.
-            if (a >= kSoundThreshold) {
-                if (quietSamples_ >= in_.rate() / 2 && options_.verbose) {
-                    detail("sound began at " + fixed(in_.timeOfInputSample(samplesRead_ + i), 3));
-                }
-                quietSamples_ = 0;
-                lastLoud_ = samplesRead_ + i;
-                loud_ = true;
-            } else if (++quietSamples_ == static_cast<uint64_t>(in_.rate() / 2) && loud_) {
-                detail("sound ended at " + fixed(in_.timeOfInputSample(lastLoud_ + 1), 3));
-                loud_ = false;
-            }
-        }
+        modem::ReceiveOutput got;
+        rx_->process(std::span<const float>(inBlock_.data(), n), got);
         samplesRead_ += n;
-        inCount_ += n;
-        if (muted_) continue;  // half duplex: our own transmission is not listened to
-        baseBlock_.clear();
-        down_->process(chunk, baseBlock_);
-        modem::DemodOutput got;
-        demodulator_.process(baseBlock_, got);
-        for (const modem::FrameStats& f : got.frames) {
+        if (!got.rows.empty() && events_.spectrum) events_.spectrum(std::move(got.rows));
+        // Where sound begins and ends after a quiet spell, for --verbose: the keying's lead and
+        // tail can be measured with them through a sound loop.
+        for (const modem::SoundEdge& e : got.edges) {
+            detail(std::string("sound ") + (e.began ? "began" : "ended") + " at " +
+                   fixed(in_.timeOfInputSample(rxOrigin_ + e.sample), 3));
+        }
+        for (size_t i = 0; i < got.demod.frames.size(); ++i) {
+            const modem::FrameStats& f = got.demod.frames[i];
             ++stats_.modemFrames;
             stats_.unitsGood += static_cast<uint64_t>(f.unitsGood);
             stats_.unitsDropped += static_cast<uint64_t>(f.unitsDropped);
             stats_.lastFrame = f;
             // When the frame's sync burst reached our converter, on the monotonic clock.
-            const double lag = (double(demodulator_.samplesIn() - f.startSample) + down_->delay()) /
-                               modem::kSampleRate;
-            const double at = (in_.timeOfInputSample(samplesRead_)) - lag;
+            const double at = in_.timeOfInputSample(
+                rxOrigin_ + static_cast<uint64_t>(std::max(0.0, std::round(got.frameStarts[i]))));
             detail("heard a modem frame at " + fixed(at, 3) + ": " + std::to_string(f.units) +
                    " units, " + std::to_string(f.unitsGood) + " good, SNR " + fixed(f.snrDb, 1) +
                    " dB, offset " + fixed(f.offsetHz, 1) + " Hz, ends " +
                    fixed(at + double(f.endSample - f.startSample) / modem::kSampleRate, 3));
         }
-        for (const modem::Unit& unit : got.units) {
+        for (const modem::Unit& unit : got.demod.units) {
             if (receiver_.send(unit)) {
                 undeliveredReported_ = false;
                 continue;
@@ -364,6 +346,7 @@ void Station::applyKeying(modem::KeyAction action, const char* why) {
             keying_.keyedNow(now);
             out_.gate.store(keying_.signalStart(), std::memory_order_release);
             muted_ = true;
+            if (rx_) rx_->setMuted(true);
             transmitted_ = true;
             outPeak_ = 0;
             detail("keyed at " + fixed(now, 3) + " (the keying took " +
@@ -398,13 +381,9 @@ void Station::applyKeying(modem::KeyAction action, const char* why) {
             transmitted_ = false;
             // Back to listening: what was recorded while transmitting is not ours to decode.
             if (muted_) {
+                receive();  // what is still in the ring, heard muted
                 muted_ = false;
-                if (in_.isOpen()) {
-                    std::vector<float> stale(4096);
-                    while (size_t n = in_.ring.read(stale)) samplesRead_ += n;
-                }
-                demodulator_.reset();
-                if (down_) down_->reset();
+                if (rx_) rx_->setMuted(false);
             }
             return;
         }
@@ -517,14 +496,12 @@ StationStatus Station::status() {
     StationStatus s = stats_;
     s.transmitting = keying_.keyed();
     s.soundUp = sound_ != nullptr;
-    s.inputPeakDbfs = dbfs(inPeak_);
-    s.inputRmsDbfs = inCount_ > 0 ? dbfs(std::sqrt(inPower_ / double(inCount_))) : -120;
-    s.clipping = inPeak_ >= 0.99f;
+    const modem::InputLevel level = rx_ ? rx_->takeLevel() : modem::InputLevel{};
+    s.inputPeakDbfs = dbfs(level.peak);
+    s.inputRmsDbfs = level.samples > 0 ? dbfs(level.rms) : -120;
+    s.clipping = level.peak >= 0.99f;
     s.outputPeakDbfs = dbfs(outPeak_);
     outPeak_ = 0;
-    inPeak_ = 0;
-    inPower_ = 0;
-    inCount_ = 0;
     const modem::TxQueueStats& q = queue_.stats();
     s.stringsQueued = q.stringsQueued;
     s.stringsSent = q.stringsSent;

@@ -23,6 +23,7 @@
 
 #include "modem/demodulator.h"
 #include "modem/keying.h"
+#include "modem/receive_path.h"
 #include "modem/resample.h"
 #include "modem/tx_queue.h"
 #include "tools/ptt.h"
@@ -60,6 +61,9 @@ struct StationEvents {
     std::function<void(const std::string&)> line;     // something happened
     std::function<void(const std::string&)> verbose;  // detail for --verbose
     std::function<void(int)> finished;                // the station ended with this exit code
+    // The waterfall's rows as they are made (0-3000 Hz of what is heard; while transmitting,
+    // none); not set: none are made.
+    std::function<void(std::vector<modem::WaterfallRow>&&)> spectrum;
 };
 
 class Station {
@@ -107,8 +111,7 @@ private:
     std::unique_ptr<SoundSystem> sound_;
     SoundStream in_;
     SoundStream out_;
-    std::unique_ptr<modem::StreamResampler> down_;  // card -> 8000 Hz
-    std::unique_ptr<modem::StreamResampler> up_;    // 8000 Hz -> card
+    std::unique_ptr<modem::StreamResampler> up_;  // 8000 Hz -> card
     QTimer tickTimer_;
     QTimer deadlineTimer_;
     QTimer soundRetryTimer_;
@@ -132,17 +135,11 @@ private:
     QElapsedTimer senderQuiet_;  // since the sender's last bytes
 
     // Receive: every mode, as the frames' headers say (--mode is what this station sends)
-    modem::Demodulator demodulator_;
+    std::unique_ptr<modem::ReceivePath> rx_;  // while the input is open
+    uint64_t rxOrigin_ = 0;                   // the input's sample where rx_ began
     std::vector<float> inBlock_;
-    std::vector<float> baseBlock_;
     uint64_t samplesRead_ = 0;  // from the input ring
     bool muted_ = false;        // half duplex: transmitting, not listening
-    float inPeak_ = 0;
-    uint64_t quietSamples_ = 0;  // input samples since the last loud one
-    uint64_t lastLoud_ = 0;
-    bool loud_ = false;
-    double inPower_ = 0;
-    uint64_t inCount_ = 0;
     StationStatus stats_;
     ReceiverLink receiver_;
     bool undeliveredReported_ = false;
