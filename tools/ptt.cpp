@@ -76,10 +76,10 @@ PttParse parseRig(std::string_view text, std::string_view rest) {
     const size_t colon = rest.find(':');
     const std::string_view modelText = rest.substr(0, colon);
     PttParse parse;
-    parse.spec.kind = PttSpec::Kind::Rig;
+    parse.setting.kind = PttSetting::Kind::Rig;
     const auto model = number(modelText, 1, 999999999);
     if (!model) return failed(text, "MODEL must be a Hamlib model number (rigctl --list)");
-    parse.spec.model = *model;
+    parse.setting.model = *model;
     if (colon == std::string_view::npos) return parse;
 
     std::string_view device = rest.substr(colon + 1);
@@ -92,57 +92,57 @@ PttParse parseRig(std::string_view text, std::string_view rest) {
             if (allDigits(split->second)) {
                 const auto baud = number(split->second, 1, 100000000);
                 if (!baud) return failed(text, "BAUD must be a positive number");
-                parse.spec.baud = *baud;
+                parse.setting.baud = *baud;
                 device = split->first;
             }
         }
     }
-    parse.spec.device = std::string(device);
+    parse.setting.device = std::string(device);
     return parse;
 }
 
 PttParse parseRigctld(std::string_view text, std::string_view rest) {
     PttParse parse;
-    parse.spec.kind = PttSpec::Kind::Rigctld;
+    parse.setting.kind = PttSetting::Kind::Rigctld;
     const auto split = splitLast(rest);
     if (!split || split->first.empty()) return failed(text, "rigctld takes HOST:PORT");
     if (!number(split->second, 1, 65535)) return failed(text, "PORT must be 1..65535");
-    parse.spec.device = std::string(rest);
+    parse.setting.device = std::string(rest);
     return parse;
 }
 
 PttParse parseSerial(std::string_view text, std::string_view rest) {
     PttParse parse;
-    parse.spec.kind = PttSpec::Kind::Serial;
+    parse.setting.kind = PttSetting::Kind::Serial;
     const auto split = splitLast(rest);
     if (!split) return failed(text, "serial takes DEVICE:rts|dtr|both");
     const std::string lines = lower(split->second);
     if (lines == "rts") {
-        parse.spec.lines = PttSpec::Lines::Rts;
+        parse.setting.lines = PttSetting::Lines::Rts;
     } else if (lines == "dtr") {
-        parse.spec.lines = PttSpec::Lines::Dtr;
+        parse.setting.lines = PttSetting::Lines::Dtr;
     } else if (lines == "both") {
-        parse.spec.lines = PttSpec::Lines::Both;
+        parse.setting.lines = PttSetting::Lines::Both;
     } else {
         return failed(text, "the serial lines are rts, dtr or both");
     }
     if (split->first.empty()) return failed(text, "DEVICE is empty");
-    parse.spec.device = std::string(split->first);
+    parse.setting.device = std::string(split->first);
     return parse;
 }
 
 PttParse parseCm108(std::string_view text, std::string_view rest) {
     PttParse parse;
-    parse.spec.kind = PttSpec::Kind::Cm108;
+    parse.setting.kind = PttSetting::Kind::Cm108;
     std::string_view device = rest;
     if (const auto split = splitLast(rest); split && allDigits(split->second)) {
         const auto gpio = number(split->second, 1, kMaxGpio);
         if (!gpio) return failed(text, "GPIO must be 1..8");
-        parse.spec.gpio = *gpio;
+        parse.setting.gpio = *gpio;
         device = split->first;
     }
     if (device.empty()) return failed(text, "DEVICE is empty");
-    parse.spec.device = std::string(device);
+    parse.setting.device = std::string(device);
     return parse;
 }
 
@@ -158,13 +158,13 @@ std::string rigName(const RIG* rig) {
     return std::string(rig->caps->mfg_name) + " " + rig->caps->model_name;
 }
 
-const char* linesName(PttSpec::Lines lines) {
+const char* linesName(PttSetting::Lines lines) {
     switch (lines) {
-        case PttSpec::Lines::Rts:
+        case PttSetting::Lines::Rts:
             return "rts";
-        case PttSpec::Lines::Dtr:
+        case PttSetting::Lines::Dtr:
             return "dtr";
-        case PttSpec::Lines::Both:
+        case PttSetting::Lines::Both:
             return "both";
     }
     return "rts";
@@ -173,13 +173,13 @@ const char* linesName(PttSpec::Lines lines) {
 // Existence and permission, checked before Hamlib sees the device: Hamlib reports both as a
 // bare "IO error", and retries a missing serial port for 2 s first. stat and access rather
 // than a trial open(2), which would raise RTS and DTR on a serial port for a moment.
-std::string checkDevice(PttSpec::Kind kind, const std::string& device) {
+std::string checkDevice(PttSetting::Kind kind, const std::string& device) {
     struct stat info {};
     if (::stat(device.c_str(), &info) != 0) return pttDeviceError(kind, device, errno);
     if (!S_ISCHR(info.st_mode)) {
         return "cannot use " + device + ": not a device file" +
-               (kind == PttSpec::Kind::Cm108 ? " (expected /dev/hidrawN)"
-                                             : " (expected a serial port such as /dev/ttyUSB0)");
+               (kind == PttSetting::Kind::Cm108 ? " (expected /dev/hidrawN)"
+                                                : " (expected a serial port such as /dev/ttyUSB0)");
     }
     if (::access(device.c_str(), R_OK | W_OK) != 0) return pttDeviceError(kind, device, errno);
     return {};
@@ -187,7 +187,7 @@ std::string checkDevice(PttSpec::Kind kind, const std::string& device) {
 
 }  // namespace
 
-PttParse parsePttSpec(std::string_view text) {
+PttParse parsePttSetting(std::string_view text) {
     const size_t colon = text.find(':');
     const std::string kind = lower(text.substr(0, colon));
     const std::string_view rest =
@@ -204,8 +204,8 @@ PttParse parsePttSpec(std::string_view text) {
     if (kind == "rigctld") {
         if (bare) {
             PttParse parse;
-            parse.spec.kind = PttSpec::Kind::Rigctld;
-            parse.spec.device = std::string(kRigctldDefault);
+            parse.setting.kind = PttSetting::Kind::Rigctld;
+            parse.setting.device = std::string(kRigctldDefault);
             return parse;
         }
         return parseRigctld(text, rest);
@@ -221,31 +221,33 @@ PttParse parsePttSpec(std::string_view text) {
     return failed(text, "unknown kind \"" + std::string(text.substr(0, colon)) + "\"");
 }
 
-std::string pttSpecText(const PttSpec& spec) {
-    switch (spec.kind) {
-        case PttSpec::Kind::None:
+std::string pttSettingText(const PttSetting& setting) {
+    switch (setting.kind) {
+        case PttSetting::Kind::None:
             return "none";
-        case PttSpec::Kind::Rig: {
-            std::string text = "rig:" + std::to_string(spec.model);
-            if (!spec.device.empty()) {
-                text += ":" + spec.device;
-                if (spec.baud > 0) text += ":" + std::to_string(spec.baud);
+        case PttSetting::Kind::Rig: {
+            std::string text = "rig:" + std::to_string(setting.model);
+            if (!setting.device.empty()) {
+                text += ":" + setting.device;
+                if (setting.baud > 0) text += ":" + std::to_string(setting.baud);
             }
             return text;
         }
-        case PttSpec::Kind::Rigctld:
-            return "rigctld:" + (spec.device.empty() ? std::string(kRigctldDefault) : spec.device);
-        case PttSpec::Kind::Serial:
-            return "serial:" + spec.device + ":" + linesName(spec.lines);
-        case PttSpec::Kind::Cm108:
-            return "cm108:" + spec.device + (spec.gpio > 0 ? ":" + std::to_string(spec.gpio) : "");
+        case PttSetting::Kind::Rigctld:
+            return "rigctld:" +
+                   (setting.device.empty() ? std::string(kRigctldDefault) : setting.device);
+        case PttSetting::Kind::Serial:
+            return "serial:" + setting.device + ":" + linesName(setting.lines);
+        case PttSetting::Kind::Cm108:
+            return "cm108:" + setting.device +
+                   (setting.gpio > 0 ? ":" + std::to_string(setting.gpio) : "");
     }
     return "none";
 }
 
-std::string pttDeviceError(PttSpec::Kind kind, std::string_view device, int errnoValue) {
+std::string pttDeviceError(PttSetting::Kind kind, std::string_view device, int errnoValue) {
     const bool hidraw =
-        kind == PttSpec::Kind::Cm108 || device.find("hidraw") != std::string_view::npos;
+        kind == PttSetting::Kind::Cm108 || device.find("hidraw") != std::string_view::npos;
     const std::string head = "cannot open " + std::string(device) + ": ";
     switch (errnoValue) {
         case ENOENT:
@@ -278,35 +280,36 @@ Ptt::~Ptt() { close(); }
 
 void Ptt::setHamlibTrace(bool on) { gHamlibTrace = on; }
 
-std::string Ptt::open(const PttSpec& spec) {
+std::string Ptt::open(const PttSetting& setting) {
     close();
     rig_set_debug(gHamlibTrace ? RIG_DEBUG_TRACE : RIG_DEBUG_NONE);
-    spec_ = spec;
-    if (spec_.kind == PttSpec::Kind::Rigctld && spec_.device.empty()) {
-        spec_.device = std::string(kRigctldDefault);
+    setting_ = setting;
+    if (setting_.kind == PttSetting::Kind::Rigctld && setting_.device.empty()) {
+        setting_.device = std::string(kRigctldDefault);
     }
 
     std::string error;
-    const bool path = !spec_.device.empty() && spec_.device.front() == '/';
-    switch (spec_.kind) {
-        case PttSpec::Kind::None:
+    const bool path = !setting_.device.empty() && setting_.device.front() == '/';
+    switch (setting_.kind) {
+        case PttSetting::Kind::None:
             break;
-        case PttSpec::Kind::Rig:
-            if (path) error = checkDevice(spec_.kind, spec_.device);
-            if (error.empty()) error = openRig(spec_.model);
+        case PttSetting::Kind::Rig:
+            if (path) error = checkDevice(setting_.kind, setting_.device);
+            if (error.empty()) error = openRig(setting_.model);
             break;
-        case PttSpec::Kind::Rigctld:
+        case PttSetting::Kind::Rigctld:
             error = openRig(RIG_MODEL_NETRIGCTL);
             break;
-        case PttSpec::Kind::Serial:
-        case PttSpec::Kind::Cm108:
-            if (spec_.device.empty()) {
+        case PttSetting::Kind::Serial:
+        case PttSetting::Kind::Cm108:
+            if (setting_.device.empty()) {
                 error = "no keying device given; " + std::string(kForms);
                 break;
             }
-            error = checkDevice(spec_.kind, spec_.device);
+            error = checkDevice(setting_.kind, setting_.device);
             if (!error.empty()) break;
-            if (spec_.kind == PttSpec::Kind::Serial && spec_.lines == PttSpec::Lines::Both) {
+            if (setting_.kind == PttSetting::Kind::Serial &&
+                setting_.lines == PttSetting::Lines::Both) {
                 error = openLines();
             } else {
                 error = openRig(RIG_MODEL_DUMMY);
@@ -318,7 +321,7 @@ std::string Ptt::open(const PttSpec& spec) {
 }
 
 std::string Ptt::openRig(int model) {
-    const PttSpec& spec = spec_;
+    const PttSetting& setting = setting_;
     RIG* rig = rig_init(model);
     if (rig == nullptr) {
         return "no Hamlib rig model " + std::to_string(model) + "; see rigctl --list";
@@ -332,40 +335,40 @@ std::string Ptt::openRig(int model) {
     };
 
     std::string error;
-    switch (spec.kind) {
-        case PttSpec::Kind::Rig:
-            if (spec.device.empty() && rig->caps->port_type == RIG_PORT_SERIAL) {
+    switch (setting.kind) {
+        case PttSetting::Kind::Rig:
+            if (setting.device.empty() && rig->caps->port_type == RIG_PORT_SERIAL) {
                 error = rigName(rig) + " (Hamlib model " + std::to_string(model) +
                         ") needs a serial port: rig:" + std::to_string(model) + ":DEVICE[:BAUD]";
                 break;
             }
-            if (!spec.device.empty()) conf("rig_pathname", spec.device);
-            if (spec.baud > 0) {
-                conf("serial_speed", std::to_string(spec.baud));
+            if (!setting.device.empty()) conf("rig_pathname", setting.device);
+            if (setting.baud > 0) {
+                conf("serial_speed", std::to_string(setting.baud));
                 if (result != RIG_OK) {
-                    error = rigName(rig) + " takes no baud rate " + std::to_string(spec.baud) +
+                    error = rigName(rig) + " takes no baud rate " + std::to_string(setting.baud) +
                             ": " + hamlibError(result);
                     break;
                 }
             }
             conf("ptt_type", "RIG");
             break;
-        case PttSpec::Kind::Rigctld:
-            conf("rig_pathname", spec.device);
+        case PttSetting::Kind::Rigctld:
+            conf("rig_pathname", setting.device);
             conf("timeout", kRigctldTimeoutMs);
             conf("retry", kRigctldRetries);
             conf("ptt_type", "RIG");
             break;
-        case PttSpec::Kind::Serial:
-            conf("ptt_type", spec.lines == PttSpec::Lines::Dtr ? "DTR" : "RTS");
-            conf("ptt_pathname", spec.device);
+        case PttSetting::Kind::Serial:
+            conf("ptt_type", setting.lines == PttSetting::Lines::Dtr ? "DTR" : "RTS");
+            conf("ptt_pathname", setting.device);
             break;
-        case PttSpec::Kind::Cm108:
+        case PttSetting::Kind::Cm108:
             conf("ptt_type", "CM108");
-            conf("ptt_pathname", spec.device);
-            if (spec.gpio > 0) conf("ptt_bitnum", std::to_string(spec.gpio - 1));
+            conf("ptt_pathname", setting.device);
+            if (setting.gpio > 0) conf("ptt_bitnum", std::to_string(setting.gpio - 1));
             break;
-        case PttSpec::Kind::None:
+        case PttSetting::Kind::None:
             break;
     }
     if (error.empty() && result != RIG_OK) {
@@ -380,34 +383,35 @@ std::string Ptt::openRig(int model) {
         result = rig_open(rig);
         // rigctld closes its rig when its last client leaves and opens it again for the next;
         // a connection that comes in between is reset. It is tried again, twice.
-        for (int again = 0; again < 2 && spec.kind == PttSpec::Kind::Rigctld && result == -RIG_EIO;
+        for (int again = 0;
+             again < 2 && setting.kind == PttSetting::Kind::Rigctld && result == -RIG_EIO;
              ++again) {
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
             result = rig_open(rig);
         }
         if (result != RIG_OK) {
             const std::string why = hamlibError(result);
-            switch (spec.kind) {
-                case PttSpec::Kind::Rigctld:
+            switch (setting.kind) {
+                case PttSetting::Kind::Rigctld:
                     error = result == -RIG_ETIMEOUT
-                                ? "rigctld at " + spec.device + " did not answer: " + why
-                                : "cannot reach rigctld at " + spec.device + ": " + why +
+                                ? "rigctld at " + setting.device + " did not answer: " + why
+                                : "cannot reach rigctld at " + setting.device + ": " + why +
                                       "; is rigctld running (rigctld -m MODEL -r DEVICE)?";
                     break;
-                case PttSpec::Kind::Serial:
-                    error = "cannot key " + spec.device + " by " +
-                            (spec.lines == PttSpec::Lines::Dtr ? "DTR" : "RTS") + ": " + why +
+                case PttSetting::Kind::Serial:
+                    error = "cannot key " + setting.device + " by " +
+                            (setting.lines == PttSetting::Lines::Dtr ? "DTR" : "RTS") + ": " + why +
                             "; is it a serial port?";
                     break;
-                case PttSpec::Kind::Cm108:
-                    error = "cannot key " + spec.device + " by CM108 GPIO " +
-                            std::to_string(spec.gpio > 0 ? spec.gpio : 3) + ": " + why +
+                case PttSetting::Kind::Cm108:
+                    error = "cannot key " + setting.device + " by CM108 GPIO " +
+                            std::to_string(setting.gpio > 0 ? setting.gpio : 3) + ": " + why +
                             "; is it a CM108/CM119 sound card's hidraw device?";
                     break;
                 default:
                     error = "cannot open " + rigName(rig) + " (Hamlib model " +
                             std::to_string(model) + ")" +
-                            (spec.device.empty() ? "" : " on " + spec.device) + ": " + why +
+                            (setting.device.empty() ? "" : " on " + setting.device) + ": " + why +
                             "; check the device, the baud rate and the radio's CAT settings";
                     break;
             }
@@ -422,14 +426,14 @@ std::string Ptt::openRig(int model) {
 }
 
 std::string Ptt::openLines() {
-    const int fd = ::open(spec_.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return pttDeviceError(spec_.kind, spec_.device, errno);
+    const int fd = ::open(setting_.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return pttDeviceError(setting_.kind, setting_.device, errno);
     // Opening a serial port raises both lines; drop them at once.
     const int bits = TIOCM_RTS | TIOCM_DTR;
     if (::ioctl(fd, TIOCMBIC, &bits) != 0) {
         const int error = errno;
         ::close(fd);
-        return "cannot key " + spec_.device + " by RTS and DTR: " +
+        return "cannot key " + setting_.device + " by RTS and DTR: " +
                (error == ENOTTY || error == EINVAL ? "it has no modem control lines (not a "
                                                      "serial port)"
                                                    : std::strerror(error));
@@ -439,19 +443,19 @@ std::string Ptt::openLines() {
 }
 
 std::string Ptt::what() const {
-    switch (spec_.kind) {
-        case PttSpec::Kind::Rig:
-            return "Hamlib model " + std::to_string(spec_.model) +
-                   (spec_.device.empty() ? "" : " on " + spec_.device);
-        case PttSpec::Kind::Rigctld:
-            return "rigctld at " + spec_.device;
-        case PttSpec::Kind::None:
+    switch (setting_.kind) {
+        case PttSetting::Kind::Rig:
+            return "Hamlib model " + std::to_string(setting_.model) +
+                   (setting_.device.empty() ? "" : " on " + setting_.device);
+        case PttSetting::Kind::Rigctld:
+            return "rigctld at " + setting_.device;
+        case PttSetting::Kind::None:
             return "no keying device";
-        case PttSpec::Kind::Serial:
-        case PttSpec::Kind::Cm108:
-            return spec_.device;
+        case PttSetting::Kind::Serial:
+        case PttSetting::Kind::Cm108:
+            return setting_.device;
     }
-    return spec_.device;
+    return setting_.device;
 }
 
 std::string Ptt::key(bool on) {
@@ -467,7 +471,7 @@ std::string Ptt::key(bool on) {
         if (result != RIG_OK) {
             error = hamlibError(result);
             // rigctld's own rig refuses PTT when it was started without a PTT type.
-            if (spec_.kind == PttSpec::Kind::Rigctld && result == -RIG_EINVAL) {
+            if (setting_.kind == PttSetting::Kind::Rigctld && result == -RIG_EINVAL) {
                 error += "; was rigctld started with a PTT type (-P RIG, or -P RTS -p DEVICE)?";
             }
         }

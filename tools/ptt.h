@@ -30,7 +30,7 @@ struct s_rig;  // Hamlib's RIG
 
 namespace tools {
 
-struct PttSpec {
+struct PttSetting {
     enum class Kind { None, Rig, Rigctld, Serial, Cm108 };
     Kind kind = Kind::None;
     int model = 0;       // Rig: Hamlib model number, 1 and up
@@ -39,24 +39,24 @@ struct PttSpec {
     enum class Lines { Rts, Dtr, Both } lines = Lines::Rts;  // Serial: the lines that key
     int gpio = 0;  // Cm108: GPIO pin 1..8; 0 = Hamlib's default, GPIO 3
 
-    friend bool operator==(const PttSpec&, const PttSpec&) = default;
+    friend bool operator==(const PttSetting&, const PttSetting&) = default;
 };
 
 inline constexpr std::string_view kRigctldDefault = "localhost:4532";
 
 struct PttParse {
-    PttSpec spec;
+    PttSetting setting;
     std::string error;  // one line naming the accepted forms; empty when the text was good
 };
 
-[[nodiscard]] PttParse parsePttSpec(std::string_view text);
-// The canonical text of spec; parsePttSpec gives spec back for any spec it produced.
-[[nodiscard]] std::string pttSpecText(const PttSpec& spec);
+[[nodiscard]] PttParse parsePttSetting(std::string_view text);
+// The canonical text of setting; parsePttSetting gives setting back for any setting it produced.
+[[nodiscard]] std::string pttSettingText(const PttSetting& setting);
 
 // The line for a keying device that open(2) or access(2) refused with errnoValue: what is
 // wrong and, for permissions, the group to join (dialout for serial ports; plugdev with a udev
 // rule for CM108 and /dev/hidraw). Ptt::open checks the device with it before Hamlib sees it.
-[[nodiscard]] std::string pttDeviceError(PttSpec::Kind kind, std::string_view device,
+[[nodiscard]] std::string pttDeviceError(PttSetting::Kind kind, std::string_view device,
                                          int errnoValue);
 
 class Ptt {
@@ -68,7 +68,7 @@ public:
 
     // Opens the keying device, closing any open one first, unkeyed. Returns an empty string or
     // one line saying what failed and what to do about it.
-    [[nodiscard]] std::string open(const PttSpec& spec);
+    [[nodiscard]] std::string open(const PttSetting& setting);
     // Keys (on) or unkeys the transmitter: an empty string or an error line. With Kind::None
     // nothing is sent and it always succeeds.
     [[nodiscard]] std::string key(bool on);
@@ -86,11 +86,11 @@ public:
     static void setHamlibTrace(bool on);
 
 private:
-    [[nodiscard]] std::string openRig(int model);  // Hamlib model for spec_
+    [[nodiscard]] std::string openRig(int model);  // Hamlib model for setting_
     [[nodiscard]] std::string openLines();
     [[nodiscard]] std::string what() const;  // "rigctld at HOST:PORT", "/dev/ttyUSB0", ...
 
-    PttSpec spec_;
+    PttSetting setting_;
     bool open_ = false;
     std::atomic<bool> keyed_{false};
     s_rig* rig_ = nullptr;  // every kind but None and serial "both"

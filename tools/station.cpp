@@ -91,13 +91,13 @@ bool Station::start() {
             say("cannot key the transmitter: " + error);
             return false;
         }
-        if (options_.ptt.kind != PttSpec::Kind::None) {
+        if (options_.ptt.kind != PttSetting::Kind::None) {
             // A transmitter left keyed by an earlier run that did not end well is unkeyed.
             if (const std::string error = ptt_.key(false); !error.empty()) {
                 say("cannot unkey the transmitter: " + error);
                 return false;
             }
-            say("keying by " + pttSpecText(options_.ptt) + "; not keyed");
+            say("keying by " + pttSettingText(options_.ptt) + "; not keyed");
         }
     }
     if (options_.transmit && options_.tuneSeconds <= 0 &&

@@ -314,9 +314,9 @@ std::string applyToneboxOption(ToneboxOptions& o, std::string_view name, std::st
     } else if (name == "--tune") {
         real(0.0, 600.0, true, o.tuneSeconds);
     } else if (name == "--ptt") {
-        const PttParse ptt = parsePttSpec(v);
+        const PttParse ptt = parsePttSetting(v);
         if (ptt.error.empty()) {
-            o.ptt = ptt.spec;
+            o.ptt = ptt.setting;
         } else {
             error = ptt.error;
         }
@@ -519,7 +519,7 @@ std::string toneboxConfigText(const ToneboxOptions& o) {
     line("input-device", o.inputDevice);
     line("output-device", o.outputDevice);
     line("mode", o.mode == modem::Mode::Robust ? "robust" : "normal");
-    line("ptt", pttSpecText(o.ptt));
+    line("ptt", pttSettingText(o.ptt));
     line("ptt-lead", std::to_string(o.pttLeadMs));
     line("ptt-tail", std::to_string(o.pttTailMs));
     line("ptt-hold", std::to_string(o.pttHoldMs));

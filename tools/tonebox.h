@@ -168,7 +168,7 @@ struct ToneboxOptions {
     std::string outputDevice;  // the same
     double txLevelDb = -6.0;   // the transmission's peak, dBFS
     double tuneSeconds = 0;    // > 0: send a steady tone this long, then end
-    PttSpec ptt;               // none: VOX, or the sender keys by its serial port
+    PttSetting ptt;            // none: VOX, or the sender keys by its serial port
     int pttLeadMs = 150;
     int pttTailMs = 50;
     int pttHoldMs = 1000;  // keyed this long after a frame string for the next one

@@ -29,10 +29,10 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libhamlib.so
 
 namespace {
 
-using tools::parsePttSpec;
+using tools::parsePttSetting;
 using tools::Ptt;
-using tools::PttSpec;
-using tools::pttSpecText;
+using tools::PttSetting;
+using tools::pttSettingText;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::string_view kFormsMark = "serial:DEVICE:rts|dtr|both";
@@ -45,65 +45,67 @@ double secondsSince(Clock::time_point start) {
 
 struct GoodForm {
     std::string text;
-    PttSpec spec;
-    std::string canonical;  // pttSpecText of spec
+    PttSetting setting;
+    std::string canonical;  // pttSettingText of setting
 };
 
-PttSpec makeSpec(PttSpec::Kind kind, int model, std::string device, int baud, PttSpec::Lines lines,
-                 int gpio) {
-    PttSpec spec;
-    spec.kind = kind;
-    spec.model = model;
-    spec.device = std::move(device);
-    spec.baud = baud;
-    spec.lines = lines;
-    spec.gpio = gpio;
-    return spec;
+PttSetting makeSetting(PttSetting::Kind kind, int model, std::string device, int baud,
+                       PttSetting::Lines lines, int gpio) {
+    PttSetting setting;
+    setting.kind = kind;
+    setting.model = model;
+    setting.device = std::move(device);
+    setting.baud = baud;
+    setting.lines = lines;
+    setting.gpio = gpio;
+    return setting;
 }
 
-TEST(PttParse, GoodFormsGiveTheSpecAndRoundTrip) {
-    using K = PttSpec::Kind;
-    using L = PttSpec::Lines;
+TEST(PttParse, GoodFormsGiveTheSettingAndRoundTrip) {
+    using K = PttSetting::Kind;
+    using L = PttSetting::Lines;
     const std::string byPath = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0";
     const std::vector<GoodForm> forms = {
         {"none", {}, "none"},
         {"NONE", {}, "none"},
-        {"rig:1", makeSpec(K::Rig, 1, "", 0, L::Rts, 0), "rig:1"},
-        {"rig:3073:/dev/ttyUSB0", makeSpec(K::Rig, 3073, "/dev/ttyUSB0", 0, L::Rts, 0),
+        {"rig:1", makeSetting(K::Rig, 1, "", 0, L::Rts, 0), "rig:1"},
+        {"rig:3073:/dev/ttyUSB0", makeSetting(K::Rig, 3073, "/dev/ttyUSB0", 0, L::Rts, 0),
          "rig:3073:/dev/ttyUSB0"},
-        {"Rig:1035:/dev/ttyUSB1:38400", makeSpec(K::Rig, 1035, "/dev/ttyUSB1", 38400, L::Rts, 0),
+        {"Rig:1035:/dev/ttyUSB1:38400", makeSetting(K::Rig, 1035, "/dev/ttyUSB1", 38400, L::Rts, 0),
          "rig:1035:/dev/ttyUSB1:38400"},
         // A by-path name holds colons of its own and ends in no number.
-        {"rig:2014:" + byPath, makeSpec(K::Rig, 2014, byPath, 0, L::Rts, 0), "rig:2014:" + byPath},
-        {"rig:2014:" + byPath + ":9600", makeSpec(K::Rig, 2014, byPath, 9600, L::Rts, 0),
+        {"rig:2014:" + byPath, makeSetting(K::Rig, 2014, byPath, 0, L::Rts, 0),
+         "rig:2014:" + byPath},
+        {"rig:2014:" + byPath + ":9600", makeSetting(K::Rig, 2014, byPath, 9600, L::Rts, 0),
          "rig:2014:" + byPath + ":9600"},
         // A networked radio: HOST:PORT is the device, never a baud rate.
-        {"rig:3073:192.168.1.20:50001", makeSpec(K::Rig, 3073, "192.168.1.20:50001", 0, L::Rts, 0),
+        {"rig:3073:192.168.1.20:50001",
+         makeSetting(K::Rig, 3073, "192.168.1.20:50001", 0, L::Rts, 0),
          "rig:3073:192.168.1.20:50001"},
-        {"rigctld", makeSpec(K::Rigctld, 0, "localhost:4532", 0, L::Rts, 0),
+        {"rigctld", makeSetting(K::Rigctld, 0, "localhost:4532", 0, L::Rts, 0),
          "rigctld:localhost:4532"},
-        {"rigctld:10.0.0.2:4533", makeSpec(K::Rigctld, 0, "10.0.0.2:4533", 0, L::Rts, 0),
+        {"rigctld:10.0.0.2:4533", makeSetting(K::Rigctld, 0, "10.0.0.2:4533", 0, L::Rts, 0),
          "rigctld:10.0.0.2:4533"},
-        {"serial:/dev/ttyUSB0:rts", makeSpec(K::Serial, 0, "/dev/ttyUSB0", 0, L::Rts, 0),
+        {"serial:/dev/ttyUSB0:rts", makeSetting(K::Serial, 0, "/dev/ttyUSB0", 0, L::Rts, 0),
          "serial:/dev/ttyUSB0:rts"},
-        {"serial:/dev/ttyS1:DTR", makeSpec(K::Serial, 0, "/dev/ttyS1", 0, L::Dtr, 0),
+        {"serial:/dev/ttyS1:DTR", makeSetting(K::Serial, 0, "/dev/ttyS1", 0, L::Dtr, 0),
          "serial:/dev/ttyS1:dtr"},
-        {"serial:" + byPath + ":both", makeSpec(K::Serial, 0, byPath, 0, L::Both, 0),
+        {"serial:" + byPath + ":both", makeSetting(K::Serial, 0, byPath, 0, L::Both, 0),
          "serial:" + byPath + ":both"},
-        {"cm108:/dev/hidraw0", makeSpec(K::Cm108, 0, "/dev/hidraw0", 0, L::Rts, 0),
+        {"cm108:/dev/hidraw0", makeSetting(K::Cm108, 0, "/dev/hidraw0", 0, L::Rts, 0),
          "cm108:/dev/hidraw0"},
-        {"cm108:/dev/hidraw2:4", makeSpec(K::Cm108, 0, "/dev/hidraw2", 0, L::Rts, 4),
+        {"cm108:/dev/hidraw2:4", makeSetting(K::Cm108, 0, "/dev/hidraw2", 0, L::Rts, 4),
          "cm108:/dev/hidraw2:4"},
     };
     for (const GoodForm& form : forms) {
         SCOPED_TRACE(form.text);
-        const auto parse = parsePttSpec(form.text);
+        const auto parse = parsePttSetting(form.text);
         ASSERT_EQ(parse.error, "");
-        EXPECT_EQ(parse.spec, form.spec) << pttSpecText(parse.spec);
-        EXPECT_EQ(pttSpecText(parse.spec), form.canonical);
-        const auto again = parsePttSpec(pttSpecText(parse.spec));
+        EXPECT_EQ(parse.setting, form.setting) << pttSettingText(parse.setting);
+        EXPECT_EQ(pttSettingText(parse.setting), form.canonical);
+        const auto again = parsePttSetting(pttSettingText(parse.setting));
         EXPECT_EQ(again.error, "");
-        EXPECT_EQ(again.spec, parse.spec);
+        EXPECT_EQ(again.setting, parse.setting);
     }
 }
 
@@ -137,7 +139,7 @@ TEST(PttParse, BadFormsSayWhyAndNameTheForms) {
     };
     for (const auto& [text, reason] : bad) {
         SCOPED_TRACE(text);
-        const auto parse = parsePttSpec(text);
+        const auto parse = parsePttSetting(text);
         EXPECT_NE(parse.error.find(reason), std::string::npos) << parse.error;
         EXPECT_NE(parse.error.find(kFormsMark), std::string::npos) << parse.error;
         EXPECT_NE(parse.error.find("rig:MODEL[:DEVICE[:BAUD]]"), std::string::npos);
@@ -148,7 +150,7 @@ TEST(PttParse, BadFormsSayWhyAndNameTheForms) {
 // ---- device failures: what to do about them ----
 
 TEST(PttDeviceError, PermissionNamesTheGroupToJoin) {
-    using K = PttSpec::Kind;
+    using K = PttSetting::Kind;
     EXPECT_EQ(tools::pttDeviceError(K::Serial, "/dev/ttyUSB0", EACCES),
               "cannot open /dev/ttyUSB0: permission denied; add yourself to the dialout group "
               "(sudo usermod -aG dialout $USER) and log in again");
@@ -194,11 +196,11 @@ TEST(PttOpen, MissingOrWrongDevicesFailFastWithTheirNames) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        const auto parse = parsePttSpec(c.text);
+        const auto parse = parsePttSetting(c.text);
         ASSERT_EQ(parse.error, "");
         Ptt ptt;
         const auto start = Clock::now();
-        const std::string error = ptt.open(parse.spec);
+        const std::string error = ptt.open(parse.setting);
         EXPECT_LT(secondsSince(start), 1.0);
         EXPECT_NE(error.find(c.expected), std::string::npos) << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
@@ -217,7 +219,8 @@ TEST(PttOpen, PseudoTerminalHasNoLinesToKey) {
     const std::string slave = ptsname(master);
     for (const char* lines : {"rts", "both"}) {
         Ptt ptt;
-        const std::string error = ptt.open(parsePttSpec("serial:" + slave + ":" + lines).spec);
+        const std::string error =
+            ptt.open(parsePttSetting("serial:" + slave + ":" + lines).setting);
         EXPECT_NE(error.find("cannot key " + slave), std::string::npos) << error;
     }
     ::close(master);
@@ -229,7 +232,7 @@ TEST(PttDummy, KeysReadsBackAndUnkeysOnClose) {
     Ptt ptt;
     EXPECT_FALSE(ptt.isOpen());
     EXPECT_EQ(ptt.readBack(), std::nullopt);
-    ASSERT_EQ(ptt.open(parsePttSpec("rig:1").spec), "");
+    ASSERT_EQ(ptt.open(parsePttSetting("rig:1").setting), "");
     EXPECT_TRUE(ptt.isOpen());
     EXPECT_FALSE(ptt.keyed());
     EXPECT_EQ(ptt.readBack(), false);
@@ -252,9 +255,9 @@ TEST(PttDummy, KeysReadsBackAndUnkeysOnClose) {
     ptt.close();  // twice is harmless
 
     // Reopening an open Ptt closes the first radio and starts unkeyed.
-    ASSERT_EQ(ptt.open(parsePttSpec("rig:1").spec), "");
+    ASSERT_EQ(ptt.open(parsePttSetting("rig:1").setting), "");
     ASSERT_EQ(ptt.key(true), "");
-    ASSERT_EQ(ptt.open(parsePttSpec("rig:1").spec), "");
+    ASSERT_EQ(ptt.open(parsePttSetting("rig:1").setting), "");
     EXPECT_FALSE(ptt.keyed());
     EXPECT_EQ(ptt.readBack(), false);
     ASSERT_EQ(ptt.key(true), "");
@@ -263,7 +266,7 @@ TEST(PttDummy, KeysReadsBackAndUnkeysOnClose) {
 
 TEST(PttNone, KeyingNothingAlwaysSucceeds) {
     Ptt ptt;
-    ASSERT_EQ(ptt.open(PttSpec{}), "");
+    ASSERT_EQ(ptt.open(PttSetting{}), "");
     EXPECT_TRUE(ptt.isOpen());
     EXPECT_EQ(ptt.key(true), "");
     EXPECT_TRUE(ptt.keyed());
@@ -392,7 +395,9 @@ public:
     }
     [[nodiscard]] bool ready() const { return ready_; }
     [[nodiscard]] int port() const { return port_; }
-    [[nodiscard]] std::string spec() const { return "rigctld:127.0.0.1:" + std::to_string(port_); }
+    [[nodiscard]] std::string setting() const {
+        return "rigctld:127.0.0.1:" + std::to_string(port_);
+    }
 
 private:
     pid_t pid_ = -1;
@@ -415,7 +420,7 @@ TEST_F(PttRigctld, KeysAndCloseUnkeys) {
     const int port = rigctld_->port();
     ASSERT_EQ(queryPtt(port), "0\n");
     Ptt ptt;
-    ASSERT_EQ(ptt.open(parsePttSpec(rigctld_->spec()).spec), "");
+    ASSERT_EQ(ptt.open(parsePttSetting(rigctld_->setting()).setting), "");
     ASSERT_EQ(ptt.key(true), "");
     EXPECT_TRUE(ptt.keyed());
     EXPECT_EQ(queryPtt(port), "1\n");
@@ -433,7 +438,7 @@ TEST_F(PttRigctld, KeysAndCloseUnkeys) {
 TEST_F(PttRigctld, DestructorUnkeys) {
     {
         Ptt ptt;
-        ASSERT_EQ(ptt.open(parsePttSpec(rigctld_->spec()).spec), "");
+        ASSERT_EQ(ptt.open(parsePttSetting(rigctld_->setting()).setting), "");
         ASSERT_EQ(ptt.key(true), "");
         ASSERT_EQ(queryPtt(rigctld_->port()), "1\n");
     }
@@ -447,7 +452,7 @@ TEST_F(PttRigctld, KeysUnderTheUsersLocale) {
     ASSERT_NE(std::setlocale(LC_NUMERIC, "C.UTF-8"), nullptr);
     {
         Ptt ptt;
-        ASSERT_EQ(ptt.open(parsePttSpec(rigctld_->spec()).spec), "");
+        ASSERT_EQ(ptt.open(parsePttSetting(rigctld_->setting()).setting), "");
         ASSERT_EQ(ptt.key(true), "");
         EXPECT_EQ(queryPtt(rigctld_->port()), "1\n");
     }
@@ -457,7 +462,7 @@ TEST_F(PttRigctld, KeysUnderTheUsersLocale) {
 
 TEST_F(PttRigctld, RigctldGoneWhileKeyedGivesAnErrorNotACrash) {
     Ptt ptt;
-    ASSERT_EQ(ptt.open(parsePttSpec(rigctld_->spec()).spec), "");
+    ASSERT_EQ(ptt.open(parsePttSetting(rigctld_->setting()).setting), "");
     ASSERT_EQ(ptt.key(true), "");
     rigctld_->stop();
     const auto start = Clock::now();
@@ -473,7 +478,7 @@ TEST(PttRigctldDead, NobodyListeningFailsAtOnce) {
     Ptt ptt;
     const auto start = Clock::now();
     const std::string error =
-        ptt.open(parsePttSpec("rigctld:127.0.0.1:" + std::to_string(free.port)).spec);
+        ptt.open(parsePttSetting("rigctld:127.0.0.1:" + std::to_string(free.port)).setting);
     EXPECT_LT(secondsSince(start), 3.0);
     EXPECT_NE(error.find("cannot reach rigctld at 127.0.0.1:" + std::to_string(free.port)),
               std::string::npos)
@@ -489,7 +494,7 @@ TEST(PttRigctldDead, SilentServerTimesOutWithinSeconds) {
     Ptt ptt;
     const auto start = Clock::now();
     const std::string error =
-        ptt.open(parsePttSpec("rigctld:127.0.0.1:" + std::to_string(silent.port)).spec);
+        ptt.open(parsePttSetting("rigctld:127.0.0.1:" + std::to_string(silent.port)).setting);
     const double seconds = secondsSince(start);
     EXPECT_LT(seconds, 4.0);
     EXPECT_NE(error.find("rigctld at 127.0.0.1:" + std::to_string(silent.port)), std::string::npos)
@@ -518,7 +523,8 @@ TEST(PttSerialHardware, LinesFollowTheKey) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Ptt ptt;
-        ASSERT_EQ(ptt.open(parsePttSpec(std::string("serial:") + device + ":" + c.name).spec), "");
+        ASSERT_EQ(ptt.open(parsePttSetting(std::string("serial:") + device + ":" + c.name).setting),
+                  "");
         EXPECT_EQ(lines(), 0);
         ASSERT_EQ(ptt.key(true), "");
         EXPECT_EQ(lines(), c.keyedBits);

@@ -424,7 +424,7 @@ TEST(ToneboxOptions, TheStationsOptions) {
     EXPECT_EQ(o.inputDevice, "USB");
     EXPECT_EQ(o.outputDevice, "CODEC");
     EXPECT_EQ(o.txLevelDb, -10.5);
-    EXPECT_EQ(o.ptt.kind, PttSpec::Kind::Rigctld);
+    EXPECT_EQ(o.ptt.kind, PttSetting::Kind::Rigctld);
     EXPECT_EQ(o.ptt.device, "host:4533");
     EXPECT_EQ(o.pttLeadMs, 300);
     EXPECT_EQ(o.pttTailMs, 80);
@@ -436,7 +436,7 @@ TEST(ToneboxOptions, TheStationsOptions) {
     EXPECT_FALSE(a.given.contains("--port"));
     // The defaults a station starts from.
     const ToneboxOptions d = parseToneboxArguments({}).options;
-    EXPECT_EQ(d.ptt.kind, PttSpec::Kind::None);
+    EXPECT_EQ(d.ptt.kind, PttSetting::Kind::None);
     EXPECT_EQ(d.pttLeadMs, 150);
     EXPECT_EQ(d.pttTailMs, 50);
     EXPECT_EQ(d.txTimeoutS, 300);
@@ -457,7 +457,7 @@ TEST(ToneboxConfig, WrittenSettingsReadBackAndTheCommandLineWins) {
     EXPECT_TRUE(applyToneboxConfig(text, "tonebox.conf", {}, read).empty());
     EXPECT_EQ(toneboxConfigText(read), text);
     EXPECT_EQ(read.inputDevice, "USB Audio CODEC: - (hw:1,0)");
-    EXPECT_EQ(read.ptt.lines, PttSpec::Lines::Both);
+    EXPECT_EQ(read.ptt.lines, PttSetting::Lines::Both);
     EXPECT_FALSE(read.receive);
 
     // Given on the command line: --mode normal and --port stay as given.
@@ -494,7 +494,7 @@ TEST(ToneboxConfig, BadLinesAreNamedAndTheRestIsRead) {
     EXPECT_NE(problems[4].find("t.conf:8: receive = maybe"), std::string::npos);
     EXPECT_NE(problems[5].find("t.conf:10: section [pictx]"), std::string::npos);
     EXPECT_NE(problems[6].find("t.conf:11:"), std::string::npos);
-    EXPECT_EQ(o.ptt.kind, PttSpec::Kind::None);  // nothing keys on a bad line
+    EXPECT_EQ(o.ptt.kind, PttSetting::Kind::None);  // nothing keys on a bad line
     EXPECT_EQ(o.txLevelDb, -6.0);
     EXPECT_EQ(o.mode, modem::Mode::Robust);
     EXPECT_TRUE(o.receive);
