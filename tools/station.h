@@ -14,7 +14,6 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
