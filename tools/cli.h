@@ -84,6 +84,7 @@ int runSend(const std::vector<std::string_view>& args);
 int runExportAvi(const std::vector<std::string_view>& args);
 int runModulate(const std::vector<std::string_view>& args);
 int runDemodulate(const std::vector<std::string_view>& args);
+int runHfChannel(const std::vector<std::string_view>& args);
 int runModemSweep(const std::vector<std::string_view>& args);
 
 }  // namespace tools

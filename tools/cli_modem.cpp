@@ -1,5 +1,5 @@
-// vistrel modulate, demodulate and modem-sweep: the modem core on WAV files and on the
-// simulated HF channel.
+// vistrel modulate, demodulate, hf-channel and modem-sweep: the modem core on WAV files and on
+// the simulated HF channel.
 
 #include <unistd.h>
 
@@ -115,6 +115,61 @@ PictureTally receivePictures(const modem::DemodOutput& out,
     return tally;
 }
 
+// The simulated HF path as hf-channel and modem-sweep take it from their options.
+const std::vector<std::string_view> kChannels = {"awgn", "good", "moderate", "poor", "flutter"};
+
+struct ChannelChoice {
+    int channel = 0;        // index into kChannels; 0 (awgn) is noise alone, no fading
+    double offsetHz = 0.0;  // mistuning, -100..100 Hz
+    double ppm = 0.0;       // receiver's sample-clock error, -1000..1000 ppm
+    int seed = 1;           // 0..2^30
+};
+
+ChannelChoice channelChoice(Options& opts) {
+    ChannelChoice c;
+    c.channel = opts.choice("channel", kChannels, 0);
+    c.offsetHz = opts.number("offset", -100, 100, 0);
+    c.ppm = opts.number("ppm", -1000, 1000, 0);
+    c.seed = opts.integer("seed", 0, 1 << 30, 1);
+    return c;
+}
+
+// Noise always, at snrDb in 3 kHz against signalPower (mean square); fading for every channel
+// but awgn. At the modem's rate.
+modem::HfChannelConfig channelConfig(const ChannelChoice& c, double snrDb, double signalPower,
+                                     uint32_t seed) {
+    modem::HfChannelConfig config;
+    config.sampleRateHz = modem::kSampleRate;
+    config.seed = seed;
+    config.noise = true;
+    config.snrDb = snrDb;
+    config.signalPower = signalPower;
+    config.offsetHz = c.offsetHz;
+    config.clockPpm = c.ppm;
+    if (c.channel > 0) {
+        config.fading = true;
+        config.watterson = *modem::wattersonProfile(kChannels[static_cast<size_t>(c.channel)]);
+    }
+    return config;
+}
+
+// Samples quieter than this (-80 dBFS) are taken for silence when a recording's signal power is
+// measured: gaps, lead-in and dither count for nothing, so a frame with silence around it has
+// the same SNR as the frame alone.
+constexpr float kSilenceLevel = 1e-4f;
+
+// Mean square of the samples above kSilenceLevel; 0 when there are none.
+double signalPower(std::span<const float> samples) {
+    double sum = 0.0;
+    size_t count = 0;
+    for (const float s : samples) {
+        if (std::fabs(s) <= kSilenceLevel) continue;
+        sum += double(s) * s;
+        ++count;
+    }
+    return count == 0 ? 0.0 : sum / double(count);
+}
+
 }  // namespace
 
 int runModulate(const std::vector<std::string_view>& args) {
@@ -207,20 +262,89 @@ int runDemodulate(const std::vector<std::string_view>& args) {
     return kExitOk;
 }
 
+int runHfChannel(const std::vector<std::string_view>& args) {
+    constexpr std::string_view kCommand = "hf-channel";
+    Options opts(kCommand, args, {"output", "channel", "snr", "offset", "ppm", "seed", "silence"},
+                 {});
+    const ChannelChoice path = channelChoice(opts);
+    const double snrDb = opts.number("snr", -30, 100, 20);
+    const double silenceSeconds = opts.number("silence", 0, 60, 1);
+    const std::optional<std::string> outPath = opts.value("output");
+    opts.expectPositional(1, "expected one IN.wav");
+    if (opts.ok() && !outPath) opts.fail("expected -o OUT.wav");
+    if (opts.reportIfFailed()) return kExitUsage;
+
+    const std::string& inPath = opts.positional().front();
+    const AudioRead read = readAudio(inPath);
+    if (!read.ok) {
+        reportError(kCommand, read.error);
+        return kExitFailure;
+    }
+    const int rate = read.audio.sampleRate;
+    const std::vector<float> clean =
+        modem::resampleAudio(read.audio.samples, rate, modem::kSampleRate);
+    const double power = signalPower(clean);
+    if (!(power > 0.0)) {
+        reportError(kCommand, "'" + inPath +
+                                  "' is silent: no sample above -80 dBFS to set the noise against");
+        return kExitUsage;
+    }
+    // Silence on both sides, as on the air: the receiver hears the noise before the signal
+    // comes up and after it has gone.
+    const auto pad = static_cast<size_t>(std::lround(silenceSeconds * modem::kSampleRate));
+    std::vector<float> sent(pad, 0.0f);
+    sent.insert(sent.end(), clean.begin(), clean.end());
+    sent.resize(sent.size() + pad, 0.0f);
+
+    // The channel's own delay (its Hilbert filter's centre tap) is taken off again, so that the
+    // heard signal lies where the sent one did: with no clock error, sample for sample.
+    modem::HfChannel channel(channelConfig(path, snrDb, power, static_cast<uint32_t>(path.seed)));
+    std::vector<float> heard;
+    std::vector<float> tail;
+    channel.process(sent, heard);
+    channel.flush(tail);
+    heard.insert(heard.end(), tail.begin(), tail.end());
+    const auto delay = std::min(heard.size(), static_cast<size_t>(channel.delaySamples()));
+    heard.erase(heard.begin(), heard.begin() + static_cast<std::ptrdiff_t>(delay));
+
+    std::vector<float> out = modem::resampleAudio(heard, modem::kSampleRate, rate);
+    float peak = 0.0f;
+    for (const float s : out) peak = std::max(peak, std::fabs(s));
+    // Past full scale the WAV would clip: the noise's and the fading's peaks can go there. The
+    // whole recording is scaled instead, to the largest sample 16 bits hold, which keeps the SNR.
+    if (peak > 1.0f) {
+        const float gain = 32767.0f / 32768.0f / peak;
+        for (float& s : out) s *= gain;
+        std::fprintf(stderr,
+                     "vistrel %s: the output would clip (peak %+.2f dBFS); scaled down by %.2f "
+                     "dB\n",
+                     std::string(kCommand).c_str(), 20.0 * std::log10(double(peak)),
+                     -20.0 * std::log10(double(gain)));
+    }
+    const AudioWrite written = writeWav16(*outPath, out, rate);
+    if (!written.ok) {
+        reportError(kCommand, written.error);
+        return kExitFailure;
+    }
+    std::printf(
+        "%s -> %s: %.1f s at %d Hz, channel %s, SNR %.1f dB (signal %.1f dBFS), offset %+.1f Hz, "
+        "clock %+.0f ppm, seed %d\n",
+        inPath.c_str(), outPath->c_str(), double(out.size()) / rate, rate,
+        std::string(kChannels[static_cast<size_t>(path.channel)]).c_str(), snrDb,
+        10.0 * std::log10(power), path.offsetHz, path.ppm, path.seed);
+    return kExitOk;
+}
+
 int runModemSweep(const std::vector<std::string_view>& args) {
     constexpr std::string_view kCommand = "modem-sweep";
     Options opts(kCommand, args,
                  {"channel", "snr", "units", "mode", "offset", "ppm", "seed", "frames"},
                  {"pictures"});
-    const std::vector<std::string_view> channels = {"awgn", "good", "moderate", "poor", "flutter"};
-    const int channel = opts.choice("channel", channels, 0);
+    const ChannelChoice path = channelChoice(opts);
     const int unitCount = opts.integer("units", 12, 10'000'000, 2400);
     const bool pictures = opts.flag("pictures");
     const int frameCount = opts.integer("frames", 1, 100'000, 100);
     const std::optional<modem::Mode> mode = modeOption(opts);
-    const double offsetHz = opts.number("offset", -100, 100, 0);
-    const double ppm = opts.number("ppm", -1000, 1000, 0);
-    const int seed = opts.integer("seed", 0, 1 << 30, 1);
     double lo = 0, hi = 10, step = 1;
     if (const auto snr = opts.value("snr")) {
         if (std::sscanf(snr->c_str(), "%lf:%lf:%lf", &lo, &hi, &step) != 3 || step <= 0 ||
@@ -247,7 +371,7 @@ int runModemSweep(const std::vector<std::string_view>& args) {
         units = std::move(load->units);
         previews = std::move(load->previews);
     } else {
-        std::mt19937 rng(static_cast<uint32_t>(seed));
+        std::mt19937 rng(static_cast<uint32_t>(path.seed));
         units.resize(static_cast<size_t>(unitCount));
         for (modem::Unit& u : units) {
             for (uint8_t& b : u) b = static_cast<uint8_t>(rng());
@@ -264,33 +388,26 @@ int runModemSweep(const std::vector<std::string_view>& args) {
         std::printf(
             "# %s mode, channel %s, offset %+.1f Hz, clock %+.0f ppm, %d test-card frames a "
             "point (64 x 64, syndromes 32, %zu units, %.0f s), seed %d\n",
-            modem::modeName(m), std::string(channels[channel]).c_str(), offsetHz, ppm, frameCount,
-            units.size(), double(audio.size()) / modem::kSampleRate, seed);
+            modem::modeName(m), std::string(kChannels[path.channel]).c_str(), path.offsetHz,
+            path.ppm, frameCount, units.size(), double(audio.size()) / modem::kSampleRate,
+            path.seed);
         std::printf("%7s %8s %8s %7s %7s %9s %9s %9s %8s %10s\n", "snr_db", "uer_%", "good",
                     "wrong", "frames", "est_db", "x_realtime", "pictures", "pict_%", "pict_wrong");
     } else {
         std::printf(
             "# %s mode, channel %s, offset %+.1f Hz, clock %+.0f ppm, %d units a point, "
             "seed %d\n",
-            modem::modeName(m), std::string(channels[channel]).c_str(), offsetHz, ppm, unitCount,
-            seed);
+            modem::modeName(m), std::string(kChannels[path.channel]).c_str(), path.offsetHz,
+            path.ppm, unitCount, path.seed);
         std::printf("%7s %8s %8s %7s %7s %9s %9s\n", "snr_db", "uer_%", "good", "wrong", "frames",
                     "est_db", "x_realtime");
     }
     const int points = static_cast<int>(std::floor((hi - lo) / step + 1e-9)) + 1;
     for (int point = 0; point < points; ++point) {
         const double snr = lo + point * step;
-        modem::HfChannelConfig config;
-        config.seed = static_cast<uint32_t>(seed) * 1000u + static_cast<uint32_t>(point);
-        config.noise = true;
-        config.snrDb = snr;
-        config.signalPower = double(modem::kTxRms) * modem::kTxRms;
-        config.offsetHz = offsetHz;
-        config.clockPpm = ppm;
-        if (channel > 0) {
-            config.fading = true;
-            config.watterson = *modem::wattersonProfile(channels[channel]);
-        }
+        const modem::HfChannelConfig config =
+            channelConfig(path, snr, double(modem::kTxRms) * modem::kTxRms,
+                          static_cast<uint32_t>(path.seed) * 1000u + static_cast<uint32_t>(point));
         const std::vector<float> received = modem::simulateRecording(config, audio);
         modem::Demodulator demodulator(mode);
         modem::DemodOutput out;

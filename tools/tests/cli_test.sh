@@ -244,5 +244,67 @@ check "modem-sweep --pictures decodes every frame at a high SNR" \
 check "modem-sweep --frames needs --pictures" \
     test "$(status "$vistrel" modem-sweep --frames 3)" -eq 2
 
+# The HF channel: the modem's audio as a receiver hears it, noise first, the signal in place.
+wav_seconds() {  # wav_seconds FILE
+    python3 -c 'import sys, wave
+w = wave.open(sys.argv[1]); print(w.getnframes() / w.getframerate())' "$1"
+}
+wav_rms() {  # wav_rms FILE FROM TO: RMS of the samples FROM to TO seconds, full scale 1
+    python3 - "$@" <<'PY'
+import struct, sys, wave
+w = wave.open(sys.argv[1]); rate = w.getframerate()
+w.setpos(int(float(sys.argv[2]) * rate)); n = int((float(sys.argv[3]) - float(sys.argv[2])) * rate)
+print((sum(x * x for x in struct.unpack("<%dh" % n, w.readframes(n))) / n) ** 0.5 / 32768)
+PY
+}
+longer_by() {  # longer_by LONG.wav SHORT.wav SECONDS, to a millisecond
+    python3 -c 'import sys; a, b, s = map(float, sys.argv[1:]); sys.exit(abs(a - b - s) > 1e-3)' \
+        "$(wav_seconds "$1")" "$(wav_seconds "$2")" "$3"
+}
+less() { python3 -c 'import sys; sys.exit(not float(sys.argv[1]) < float(sys.argv[2]))' "$@"; }
+out=$("$vistrel" hf-channel "$work/modem.wav" -o "$work/heard.wav" --snr 20 --seed 3 2>&1)
+check "hf-channel prints its line" has "$out" \
+    'modem.wav -> .*heard.wav: [0-9.]* s at 48000 Hz, channel awgn, SNR 20.0 dB (signal -12.'
+"$vistrel" demodulate "$work/heard.wav" -o "$work/heard.units" >/dev/null 2>"$work/heard.err"
+check "hf-channel at 20 dB demodulates to both frame strings" \
+    cmp -s "$work/heard.units" <(cat "$work/modem.frame" "$work/modem.frame")
+check "hf-channel leaves the signal in place after the silence" \
+    has "$(cat "$work/heard.err")" '^modem frame at 1.00 s'
+check "hf-channel adds a second of silence each side" \
+    longer_by "$work/heard.wav" "$work/modem.wav" 2
+noise=$(wav_rms "$work/heard.wav" 0 0.9)
+signal=$(wav_rms "$work/heard.wav" 1.1 3)
+# -12 dBFS of signal at 20 dB in 3 kHz: noise about -31 dBFS in the channel's 4 kHz.
+check "hf-channel's noise comes before the signal" less 0.01 "$noise"
+check "hf-channel's noise lies well below the signal" less "$noise" "$(python3 -c "print($signal / 5)")"
+"$vistrel" hf-channel "$work/modem.wav" -o "$work/heard-again.wav" --snr 20 --seed 3 >/dev/null 2>&1
+check "hf-channel: the same seed gives the same file" cmp -s "$work/heard.wav" "$work/heard-again.wav"
+"$vistrel" hf-channel "$work/robust.wav" -o "$work/faded.wav" --channel moderate --snr 20 \
+    --offset 20 --ppm 50 --silence 0.25 >/dev/null 2>&1
+check "hf-channel --silence 0.25 adds half a second" \
+    longer_by "$work/faded.wav" "$work/robust.wav" 0.5
+check "hf-channel keeps IN's rate" python3 -c \
+    'import sys, wave; sys.exit(wave.open(sys.argv[1]).getframerate() != 44100)' "$work/faded.wav"
+"$vistrel" demodulate "$work/faded.wav" -o "$work/faded.units" >/dev/null 2>"$work/faded.err"
+check "moderate fading, mistuned 20 Hz, 50 ppm: the frame string comes through" \
+    cmp -s "$work/faded.units" "$work/modem.frame"
+check "the demodulator finds the channel's offset" has "$(cat "$work/faded.err")" 'offset +[12][09]\.'
+check "hf-channel says when it scales the output down" \
+    has "$("$vistrel" hf-channel "$work/modem.wav" -o "$work/loud.wav" --snr -10 2>&1)" \
+    'would clip .*scaled down by'
+check "hf-channel refuses an unknown --channel" \
+    test "$(status "$vistrel" hf-channel "$work/modem.wav" -o "$work/x.wav" --channel bad)" -eq 2
+check "hf-channel refuses a malformed --snr" \
+    test "$(status "$vistrel" hf-channel "$work/modem.wav" -o "$work/x.wav" --snr loud)" -eq 2
+check "hf-channel needs -o" test "$(status "$vistrel" hf-channel "$work/modem.wav")" -eq 2
+python3 -c 'import sys, wave; w = wave.open(sys.argv[1], "wb"); w.setnchannels(1); w.setsampwidth(2)
+w.setframerate(8000); w.writeframes(bytes(16000)); w.close()' "$work/silent.wav"
+check "hf-channel refuses a silent recording" \
+    test "$(status "$vistrel" hf-channel "$work/silent.wav" -o "$work/x.wav")" -eq 2
+echo keep >"$work/keep.wav"
+check "hf-channel: a missing recording exits 1" \
+    test "$(status "$vistrel" hf-channel "$work/nothing.wav" -o "$work/keep.wav")" -eq 1
+check "hf-channel: a failed run leaves OUT alone" grep -q keep "$work/keep.wav"
+
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
