@@ -5,6 +5,8 @@
 #include <limits>
 #include <numbers>
 
+#include "tools/audio_file.h"
+
 namespace tools {
 
 namespace {
@@ -31,7 +33,11 @@ std::string fixed(double x, int decimals) {
 }  // namespace
 
 Station::Station(const ToneboxOptions& options, StationEvents events)
-    : options_(options),
+    : options_([&] {
+          ToneboxOptions o = options;
+          if (!o.inputFile.empty()) o.transmit = false;  // a recording is only heard
+          return o;
+      }()),
       events_(std::move(events)),
       in_(SoundStream::Direction::Input, kRingSeconds),
       out_(SoundStream::Direction::Output, kRingSeconds),
@@ -113,7 +119,24 @@ bool Station::start() {
         std::vector<float> scratch;
         modem::Modulator(options_.mode).modulateFrame(std::vector<modem::Unit>(1), scratch);
     }
-    if (!openSound()) soundRetryTimer_.start(kSoundRetryMs);
+    if (!options_.inputFile.empty()) {
+        const AudioRead read = readAudio(options_.inputFile);
+        if (!read.ok) {
+            say(read.error);
+            return false;
+        }
+        file_ = std::make_unique<FileInput>();
+        file_->rate = read.audio.sampleRate;
+        file_->samples = read.audio.samples;
+        file_->samples.resize(file_->samples.size() + static_cast<size_t>(file_->rate), 0.0f);
+        rx_ = std::make_unique<modem::ReceivePath>(file_->rate, events_.spectrum != nullptr);
+        say("hearing '" + options_.inputFile + "' (" +
+            fixed(double(read.audio.samples.size()) / file_->rate, 1) + " s at " +
+            fixed(file_->rate, 0) + " Hz) instead of the sound card");
+        file_->clock.start();
+    } else if (!openSound()) {
+        soundRetryTimer_.start(kSoundRetryMs);
+    }
     if (options_.receive && options_.tuneSeconds <= 0) receiver_.connect();
     if (options_.tuneSeconds > 0) {
         tuning_ = true;
@@ -223,46 +246,78 @@ void Station::tick() {
 // --- receive ---------------------------------------------------------------------------------
 
 void Station::receive() {
+    if (file_) {
+        receiveFile();
+        return;
+    }
     if (!in_.isOpen() || rx_ == nullptr) return;
     inBlock_.resize(4096);
     for (;;) {
         const size_t n = in_.ring.read(inBlock_);
         if (n == 0) break;
-        modem::ReceiveOutput got;
-        rx_->process(std::span<const float>(inBlock_.data(), n), got);
         samplesRead_ += n;
-        if (!got.rows.empty() && events_.spectrum) events_.spectrum(std::move(got.rows));
-        // Where sound begins and ends after a quiet spell, for --verbose: the keying's lead and
-        // tail can be measured with them through a sound loop.
-        for (const modem::SoundEdge& e : got.edges) {
-            detail(std::string("sound ") + (e.began ? "began" : "ended") + " at " +
-                   fixed(in_.timeOfInputSample(rxOrigin_ + e.sample), 3));
+        heard(std::span<const float>(inBlock_.data(), n));
+    }
+}
+
+// The recording, as much of it as the clock says has been heard by now.
+void Station::receiveFile() {
+    FileInput& f = *file_;
+    const double due = double(f.clock.nsecsElapsed()) / 1e9 * f.rate * options_.inputPace;
+    const size_t until = std::min(f.samples.size(), static_cast<size_t>(due));
+    constexpr size_t kChunk = 4096;
+    while (f.fed < until) {
+        const size_t n = std::min(kChunk, until - f.fed);
+        heard(std::span<const float>(f.samples).subspan(f.fed, n));
+        f.fed += n;
+    }
+    if (f.fed == f.samples.size()) {
+        say("the recording is over");
+        shutDown(0);
+    }
+}
+
+// Seconds: on the monotonic clock from the card, into the recording from a file.
+double Station::inputTime(double sample) {
+    const uint64_t at = static_cast<uint64_t>(std::max(0.0, std::round(sample)));
+    if (file_) return double(at) / file_->rate;
+    return in_.timeOfInputSample(rxOrigin_ + at);
+}
+
+void Station::heard(std::span<const float> audio) {
+    modem::ReceiveOutput got;
+    rx_->process(audio, got);
+    if (!got.rows.empty() && events_.spectrum) events_.spectrum(std::move(got.rows));
+    // Where sound begins and ends after a quiet spell, for --verbose: the keying's lead and
+    // tail can be measured with them through a sound loop.
+    for (const modem::SoundEdge& e : got.edges) {
+        detail(std::string("sound ") + (e.began ? "began" : "ended") + " at " +
+               fixed(inputTime(double(e.sample)), 3));
+    }
+    for (size_t i = 0; i < got.demod.frames.size(); ++i) {
+        const modem::FrameStats& f = got.demod.frames[i];
+        ++stats_.modemFrames;
+        stats_.unitsGood += static_cast<uint64_t>(f.unitsGood);
+        stats_.unitsDropped += static_cast<uint64_t>(f.unitsDropped);
+        stats_.lastFrame = f;
+        if (events_.frame) events_.frame(f);
+        // When the frame's sync burst reached our converter.
+        const double at = inputTime(got.frameStarts[i]);
+        detail("heard a modem frame at " + fixed(at, 3) + ": " + std::to_string(f.units) +
+               " units, " + std::to_string(f.unitsGood) + " good, SNR " + fixed(f.snrDb, 1) +
+               " dB, offset " + fixed(f.offsetHz, 1) + " Hz, ends " +
+               fixed(at + double(f.endSample - f.startSample) / modem::kSampleRate, 3));
+    }
+    for (const modem::Unit& unit : got.demod.units) {
+        if (receiver_.send(unit)) {
+            undeliveredReported_ = false;
+            continue;
         }
-        for (size_t i = 0; i < got.demod.frames.size(); ++i) {
-            const modem::FrameStats& f = got.demod.frames[i];
-            ++stats_.modemFrames;
-            stats_.unitsGood += static_cast<uint64_t>(f.unitsGood);
-            stats_.unitsDropped += static_cast<uint64_t>(f.unitsDropped);
-            stats_.lastFrame = f;
-            // When the frame's sync burst reached our converter, on the monotonic clock.
-            const double at = in_.timeOfInputSample(
-                rxOrigin_ + static_cast<uint64_t>(std::max(0.0, std::round(got.frameStarts[i]))));
-            detail("heard a modem frame at " + fixed(at, 3) + ": " + std::to_string(f.units) +
-                   " units, " + std::to_string(f.unitsGood) + " good, SNR " + fixed(f.snrDb, 1) +
-                   " dB, offset " + fixed(f.offsetHz, 1) + " Hz, ends " +
-                   fixed(at + double(f.endSample - f.startSample) / modem::kSampleRate, 3));
-        }
-        for (const modem::Unit& unit : got.demod.units) {
-            if (receiver_.send(unit)) {
-                undeliveredReported_ = false;
-                continue;
-            }
-            ++stats_.unitsUndelivered;
-            if (!undeliveredReported_) {
-                say("units are arriving while the receiver is not connected: not delivered "
-                    "(counted on the status line and at the end)");
-                undeliveredReported_ = true;
-            }
+        ++stats_.unitsUndelivered;
+        if (!undeliveredReported_) {
+            say("units are arriving while the receiver is not connected: not delivered "
+                "(counted on the status line and at the end)");
+            undeliveredReported_ = true;
         }
     }
 }
@@ -303,8 +358,9 @@ void Station::topUp() {
             const size_t n = std::min<size_t>(static_cast<size_t>(rate / 10),
                                               static_cast<size_t>(std::ceil(tuneLeft_ * rate)));
             const double step = 2 * std::numbers::pi * modem::kCentreHz / rate;
+            const float level = tuneSilent_ ? 0.0f : gain_;
             for (size_t i = 0; i < n; ++i) {
-                card.push_back(gain_ * static_cast<float>(std::sin(tunePhase_)));
+                card.push_back(level * static_cast<float>(std::sin(tunePhase_)));
                 tunePhase_ = std::fmod(tunePhase_ + step, 2 * std::numbers::pi);
             }
             tuneLeft_ -= double(n) / rate;
@@ -439,6 +495,11 @@ void Station::handle(const StreamEvent& e) {
             say("stop: unkeyed, the queue dropped");
             return;
         case ToneboxCommand::Exit:
+            if (!options_.endOnExit) {
+                unkeyNow("exit");
+                say("exit: the sender has ended; unkeyed, the queue dropped");
+                return;
+            }
             say("exit");
             shutDown(0);
             return;
@@ -464,6 +525,41 @@ void Station::queueString(std::vector<encoder::Unit> units) {
             " mode is slower than the sender (" + std::to_string(queue_.stats().stringsDropped) +
             " dropped so far)");
     }
+}
+
+// --- tuning ----------------------------------------------------------------------------------
+
+void Station::tune(double seconds, bool tone) {
+    if (finishing_) return;
+    if (seconds <= 0) {
+        if (tuning_ || keying_.keyed()) {
+            unkeyNow("tune stopped");
+            say("tune stopped: unkeyed");
+        }
+        return;
+    }
+    if (!options_.transmit || !out_.isOpen()) {
+        say(std::string(tone ? "tune" : "the keying test") +
+            ": no sound card to play on (transmitting is off, or the device is not open)");
+        return;
+    }
+    if (keying_.refused()) {
+        say(std::string(tone ? "tune" : "the keying test") +
+            ": the transmit time-out holds until the sender's next \"start\"");
+        return;
+    }
+    if (!queue_.idle()) {
+        say(std::string(tone ? "tune" : "the keying test") + ": not while frames are sent");
+        return;
+    }
+    tuning_ = true;
+    tuneSilent_ = !tone;
+    tuneLeft_ = seconds;
+    say(tone ? "tune: a steady " + fixed(modem::kCentreHz, 0) + " Hz tone at " +
+                   fixed(options_.txLevelDb, 1) + " dBFS for up to " + fixed(seconds, 0) +
+                   " s, transmitter keyed"
+             : "testing the keying: keyed for " + fixed(seconds, 1) + " s, no sound");
+    transmit();
 }
 
 // --- the end -----------------------------------------------------------------------------------
@@ -495,7 +591,7 @@ void Station::shutDown(int code) {
 StationStatus Station::status() {
     StationStatus s = stats_;
     s.transmitting = keying_.keyed();
-    s.soundUp = sound_ != nullptr;
+    s.soundUp = sound_ != nullptr || file_ != nullptr;
     const modem::InputLevel level = rx_ ? rx_->takeLevel() : modem::InputLevel{};
     s.inputPeakDbfs = dbfs(level.peak);
     s.inputRmsDbfs = level.samples > 0 ? dbfs(level.rms) : -120;

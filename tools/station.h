@@ -63,6 +63,8 @@ struct StationEvents {
     // The waterfall's rows as they are made (0-3000 Hz of what is heard; while transmitting,
     // none); not set: none are made.
     std::function<void(std::vector<modem::WaterfallRow>&&)> spectrum;
+    // Each modem frame heard, as the demodulator reported it.
+    std::function<void(const modem::FrameStats&)> frame;
 };
 
 class Station {
@@ -78,6 +80,9 @@ public:
     bool start();
     // Unkeys at once and ends (a signal, the window closed).
     void shutDown(int code);
+    // Keys the transmitter for this long with a steady tone at the transmit level (tuning the
+    // rig's drive), or with silence (trying the keying); 0 stops it, unkeying at once.
+    void tune(double seconds, bool tone);
 
     [[nodiscard]] StationStatus status();
 
@@ -89,6 +94,9 @@ private:
     // Each tick: the receive path, then the transmit path.
     void tick();
     void receive();
+    void receiveFile();
+    void heard(std::span<const float> audio);
+    [[nodiscard]] double inputTime(double sample);
     void transmit();
     void topUp();
     void applyKeying(modem::KeyAction action, const char* why);
@@ -127,6 +135,7 @@ private:
     double tuneLeft_ = 0;         // seconds of tone still to make
     double tunePhase_ = 0;
     bool tuning_ = false;
+    bool tuneSilent_ = false;  // trying the keying: silence, not the tone
     float outPeak_ = 0;
 
     SenderPort port_;
@@ -142,6 +151,15 @@ private:
     StationStatus stats_;
     ReceiverLink receiver_;
     bool undeliveredReported_ = false;
+
+    // --input-file: a recording heard in real time instead of the card.
+    struct FileInput {
+        std::vector<float> samples;  // with a second of silence after, to end the last frame
+        double rate = 0;
+        size_t fed = 0;
+        QElapsedTimer clock;
+    };
+    std::unique_ptr<FileInput> file_;
 };
 
 }  // namespace tools

@@ -238,6 +238,10 @@ bool applyFlag(ToneboxOptions& o, std::string_view name) {
         o.verbose = true;
     } else if (name == "--defaults") {
         o.defaults = true;
+    } else if (name == "--window") {
+        o.window = true;
+    } else if (name == "--no-window") {
+        o.window = false;
     } else {
         return false;
     }
@@ -274,9 +278,17 @@ std::string applyToneboxOption(ToneboxOptions& o, std::string_view name, std::st
     if (name == "--port") {
         integer(0, 65535, o.port);
     } else if (name == "--listen") {
-        o.listen = std::string(v);
+        if (v.empty()) {
+            error = "--listen takes an address";
+        } else {
+            o.listen = std::string(v);
+        }
     } else if (name == "--rx-host") {
-        o.rxHost = std::string(v);
+        if (v.empty()) {
+            error = "--rx-host takes a host name or address";
+        } else {
+            o.rxHost = std::string(v);
+        }
     } else if (name == "--rx-port") {
         integer(1, 65535, o.rxPort);
     } else if (name == "--speed") {
@@ -328,6 +340,12 @@ std::string applyToneboxOption(ToneboxOptions& o, std::string_view name, std::st
         integer(0, 10000, o.pttHoldMs);
     } else if (name == "--tx-timeout") {
         integer(1, 3600, o.txTimeoutS);
+    } else if (name == "--input-file") {
+        if (v.empty()) {
+            error = "--input-file takes a WAV file";
+        } else {
+            o.inputFile = std::string(v);
+        }
     } else {
         error = "unknown option " + n;
     }
@@ -393,6 +411,12 @@ std::string checkToneboxOptions(const ToneboxOptions& o, const std::set<std::str
     if (o.tuneSeconds > 0 && (!o.transmit || o.simulate)) {
         return "--tune needs the transmitter: not with --no-transmit or --simulate";
     }
+    if (!o.inputFile.empty() && (o.simulate || o.tuneSeconds > 0 || !o.receive)) {
+        return "--input-file is what is heard: not with --simulate, --tune or --no-receive";
+    }
+    if (o.window && o.simulate && given.contains("--window")) {
+        return "the window shows the sound card's modem: not with --simulate";
+    }
     return {};
 }
 
@@ -424,6 +448,7 @@ constexpr ConfigKey kConfigKeys[] = {
     {"transmit", "", true, "--no-transmit"},
     {"receive", "", true, "--no-receive"},
     {"simulate", "--simulate", true, ""},
+    {"window", "--window", true, "--no-window"},
 };
 
 std::string trim(std::string_view s) {
@@ -504,6 +529,7 @@ std::vector<std::string> applyToneboxConfig(std::string_view text, const std::st
         if (known->key == "transmit") o.transmit = *on;
         if (known->key == "receive") o.receive = *on;
         if (known->key == "simulate") o.simulate = *on;
+        if (known->key == "window") o.window = *on;
     }
     return problems;
 }
@@ -532,6 +558,7 @@ std::string toneboxConfigText(const ToneboxOptions& o) {
     line("transmit", o.transmit ? "true" : "false");
     line("receive", o.receive ? "true" : "false");
     line("simulate", o.simulate ? "true" : "false");
+    line("window", o.window ? "true" : "false");
     return text;
 }
 
@@ -598,6 +625,26 @@ DeviceChoice chooseSoundDevice(const std::vector<SoundDeviceInfo>& devices, std:
     return DeviceChoice{-1, {}, error};
 }
 
+SettingsCheck checkSettingsFields(const ToneboxOptions& base,
+                                  const std::vector<SettingsField>& fields,
+                                  const std::vector<SoundDeviceInfo>& devices) {
+    SettingsCheck check{base, {}, {}};
+    for (const SettingsField& field : fields) {
+        check.error = applyToneboxOption(check.options, field.option, field.value);
+        const bool device = field.option == "--input-device" || field.option == "--output-device";
+        if (check.error.empty() && device && !field.value.empty() && !devices.empty()) {
+            check.error =
+                chooseSoundDevice(devices, field.value, field.option == "--input-device").error;
+        }
+        if (!check.error.empty()) {
+            check.option = field.option;
+            return check;
+        }
+    }
+    check.error = checkToneboxOptions(check.options, {});
+    return check;
+}
+
 std::string_view toneboxUsage() {
     return "Usage: tonebox [WINDOW_ID] [options]\n"
            "\n"
@@ -636,6 +683,12 @@ std::string_view toneboxUsage() {
            "  --listen ADDRESS        listen on this address (127.0.0.1)\n"
            "  --rx-host HOST          the receiver's computer (127.0.0.1)\n"
            "  --rx-port N             the receiver's demodulator port (999)\n"
+           "  --window                show the window: waterfall, levels, frames, settings\n"
+           "                          (the desktop entry's way; window = true in the settings\n"
+           "                          file opens it also when the sender starts tonebox)\n"
+           "  --no-window             the terminal's status line, whatever the settings say\n"
+           "  --input-file FILE       hear this recording (WAV) in real time instead of the\n"
+           "                          sound card, then end: receive only\n"
            "  --verbose               a line for each modem frame, keying and timing\n"
            "  --write-config          write these settings to the settings file and end\n"
            "  --defaults              do not read the settings file\n"

@@ -174,6 +174,14 @@ struct ToneboxOptions {
     int pttHoldMs = 1000;  // keyed this long after a frame string for the next one
     int txTimeoutS = 300;
 
+    // A recording played in real time instead of the sound card's input (receive only); the
+    // station ends when it is over. inputPace > 1 plays it faster (tests, screenshots).
+    std::string inputFile;
+    double inputPace = 1.0;
+
+    bool window = false;    // the window instead of the terminal's status line
+    bool endOnExit = true;  // the sender's "exit" ends tonebox (a window stays open)
+
     bool listDevices = false;
     bool writeConfig = false;
     bool verbose = false;
@@ -230,6 +238,22 @@ struct DeviceChoice {
 // system's default for an empty wanted. None or several: an error naming the choices.
 [[nodiscard]] DeviceChoice chooseSoundDevice(const std::vector<SoundDeviceInfo>& devices,
                                              std::string_view wanted, bool input);
+
+// The settings dialog's fields, each an option and the text typed for it.
+struct SettingsField {
+    std::string option;  // "--ptt"
+    std::string value;
+};
+struct SettingsCheck {
+    ToneboxOptions options;
+    std::string error;   // empty: all taken
+    std::string option;  // the field refused
+};
+// The fields applied over base, each checked as on the command line, then together; a device
+// name must choose one of devices (when there is a list to choose from).
+[[nodiscard]] SettingsCheck checkSettingsFields(const ToneboxOptions& base,
+                                                const std::vector<SettingsField>& fields,
+                                                const std::vector<SoundDeviceInfo>& devices);
 
 [[nodiscard]] std::string_view toneboxUsage();
 

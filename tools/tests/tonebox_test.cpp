@@ -505,6 +505,71 @@ TEST(ToneboxConfig, BadLinesAreNamedAndTheRestIsRead) {
     EXPECT_EQ(other.mode, modem::Mode::Normal);
 }
 
+// The window: asked for on the command line or in the file, where --no-window wins; a
+// recording instead of the card, and what does not go with either.
+TEST(ToneboxConfig, TheWindowAndARecording) {
+    ToneboxOptions fromFile;
+    EXPECT_TRUE(applyToneboxConfig("[tonebox]\nwindow = true\n", "t", {}, fromFile).empty());
+    EXPECT_TRUE(fromFile.window);
+    EXPECT_NE(toneboxConfigText(fromFile).find("window = true"), std::string::npos);
+    ToneboxArguments no = parseToneboxArguments({"--no-window"});
+    EXPECT_TRUE(
+        applyToneboxConfig("[tonebox]\nwindow = true\n", "t", no.given, no.options).empty());
+    EXPECT_FALSE(no.options.window);
+
+    ToneboxArguments file = parseToneboxArguments({"--input-file", "heard.wav", "--window"});
+    ASSERT_TRUE(file.error.empty()) << file.error;
+    EXPECT_EQ(file.options.inputFile, "heard.wav");
+    EXPECT_EQ(checkToneboxOptions(file.options, file.given), "");
+    for (const std::vector<std::string_view>& clash :
+         {std::vector<std::string_view>{"--input-file", "a.wav", "--no-receive"},
+          {"--input-file", "a.wav", "--tune", "5"},
+          {"--input-file", "a.wav", "--simulate"},
+          {"--window", "--simulate"}}) {
+        const ToneboxArguments a = parseToneboxArguments(clash);
+        ASSERT_TRUE(a.error.empty()) << a.error;
+        EXPECT_NE(checkToneboxOptions(a.options, a.given), "") << clash[0] << " " << clash.back();
+    }
+    // The file's window = true does not stop a simulated channel from starting.
+    ToneboxArguments sim = parseToneboxArguments({"--simulate"});
+    ASSERT_TRUE(
+        applyToneboxConfig("[tonebox]\nwindow = true\n", "t", sim.given, sim.options).empty());
+    EXPECT_EQ(checkToneboxOptions(sim.options, sim.given), "");
+    EXPECT_NE(parseToneboxArguments({"--input-file", ""}).error, "");
+    EXPECT_NE(parseToneboxArguments({"--listen", ""}).error, "");
+}
+
+// The settings dialog's fields: each checked as on the command line, then together, and the
+// first refused one named.
+TEST(ToneboxSettingsFields, CheckedOneByOneThenTogether) {
+    std::vector<SoundDeviceInfo> devices(2);
+    devices[0].name = "USB Audio CODEC";
+    devices[0].inputs = devices[0].outputs = 1;
+    devices[1].name = "USB Headset";
+    devices[1].outputs = 2;
+    const SettingsCheck good = checkSettingsFields(
+        ToneboxOptions{},
+        {{"--ptt", "rigctld"}, {"--tx-level", "-10"}, {"--input-device", "codec"}}, devices);
+    EXPECT_EQ(good.error, "");
+    EXPECT_EQ(good.options.ptt.kind, PttSetting::Kind::Rigctld);
+    EXPECT_EQ(good.options.txLevelDb, -10.0);
+    EXPECT_EQ(good.options.inputDevice, "codec");
+
+    const SettingsCheck level =
+        checkSettingsFields(ToneboxOptions{}, {{"--ptt", "rigctld"}, {"--tx-level", "3"}}, devices);
+    EXPECT_EQ(level.option, "--tx-level");
+    EXPECT_NE(level.error.find("-60"), std::string::npos) << level.error;
+    const SettingsCheck twoMatch =
+        checkSettingsFields(ToneboxOptions{}, {{"--output-device", "usb"}}, devices);
+    EXPECT_EQ(twoMatch.option, "--output-device");
+    EXPECT_NE(twoMatch.error.find("more than one"), std::string::npos) << twoMatch.error;
+    // Without a list to choose from (no sound system), a name is taken as it is.
+    EXPECT_EQ(checkSettingsFields(ToneboxOptions{}, {{"--output-device", "usb"}}, {}).error, "");
+    ToneboxOptions off;
+    off.transmit = off.receive = false;
+    EXPECT_NE(checkSettingsFields(off, {}, devices).error, "");
+}
+
 TEST(ToneboxDevices, ChosenByNameOrPartOfItElseTheChoicesAreNamed) {
     const auto device = [](int index, std::string name, int inputs, int outputs) {
         SoundDeviceInfo d;
