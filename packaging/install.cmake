@@ -11,7 +11,7 @@ endforeach()
 
 set(packaging_dir ${PROJECT_SOURCE_DIR}/packaging)
 install(FILES ${packaging_dir}/pictx.desktop ${packaging_dir}/picrx.desktop
-              ${packaging_dir}/movieplay.desktop
+              ${packaging_dir}/movieplay.desktop ${packaging_dir}/tonebox.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${packaging_dir}/vistrel-movie.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
 foreach(side 16 24 32 48 64 128 256)

@@ -43,13 +43,18 @@ for program in pictx picrx movieplay tonebox vistrel; do
     check "$program --help" env QT_QPA_PLATFORM=offscreen "$root/usr/bin/$program" --help
     check "man page $program(1)" test -s "$root/usr/share/man/man1/$program.1.gz"
 done
-for app in pictx picrx movieplay; do
+for app in pictx picrx movieplay tonebox; do
     desktop=$root/usr/share/applications/$app.desktop
     check "$app.desktop in Network;HamRadio;" grep -qx 'Categories=Network;HamRadio;' "$desktop"
     if command -v desktop-file-validate >/dev/null; then
         check "$app.desktop validates" desktop-file-validate "$desktop"
     fi
 done
+# The modem's entry opens its window, never a terminal's status line.
+check "tonebox.desktop opens the window" \
+    grep -qx 'Exec=tonebox --window' "$root/usr/share/applications/tonebox.desktop"
+check "... without a terminal" \
+    grep -qx 'Terminal=false' "$root/usr/share/applications/tonebox.desktop"
 check "movieplay opens application/x-vistrel-movie" \
     grep -q 'MimeType=application/x-vistrel-movie;' "$root/usr/share/applications/movieplay.desktop"
 check "MIME type *.tv" grep -q 'glob pattern="\*.tv"' "$root/usr/share/mime/packages/vistrel-movie.xml"

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSocketNotifier>
@@ -24,11 +25,14 @@
 #include <vector>
 
 #include "encoder/frame_format.h"
+#include "packaging/app_icon.h"
 #include "tools/channel.h"
+#include "tools/file_io.h"
 #include "tools/sound.h"
 #include "tools/station.h"
 #include "tools/tonebox.h"
 #include "tools/tonebox_links.h"
+#include "tools/tonebox_window.h"
 
 namespace {
 
@@ -352,22 +356,38 @@ int listDevices(bool verbose) {
     return kExitOk;
 }
 
-// Writes the text beside the file and renames it over, so the file is never half written.
-std::string writeFileAtomically(const std::string& path, const std::string& text) {
-    const std::filesystem::path p(path);
+// Writes the settings file, its folder made when missing.
+std::string writeSettings(const std::string& path, const std::string& text) {
     std::error_code ec;
-    std::filesystem::create_directories(p.parent_path(), ec);
-    if (ec) return "cannot create " + p.parent_path().string() + ": " + ec.message();
-    const std::string temporary = path + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) return "cannot write " + temporary;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    if (ec) return "cannot create the folder of " + path + ": " + ec.message();
+    const tools::FileResult written = tools::writeFileReplacing(
+        path, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    return written.error;
+}
+
+// Whether a window can be shown here: a display, or a Qt platform chosen by hand.
+bool displayPresent() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') return true;
     }
-    std::filesystem::rename(temporary, path, ec);
-    if (ec) return "cannot replace " + path + ": " + ec.message();
-    return {};
+    return false;
+}
+
+int runWindow(int argc, char** argv, const ToneboxOptions& options, const std::string& configPath) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tonebox"));
+    QApplication::setDesktopFileName(QStringLiteral("tonebox"));
+    QApplication::setWindowIcon(packaging::vistrelIcon());
+    tools::ToneboxWindow window(options, configPath);
+    catchSignals([&window](int signal) {
+        std::printf("tonebox: signal %s: unkeying and ending\n", strsignal(signal));
+        window.close();
+    });
+    window.show();
+    window.startStation();
+    return QApplication::exec();
 }
 
 }  // namespace
@@ -403,8 +423,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (options.writeConfig) {
-        if (const std::string error =
-                writeFileAtomically(configPath, tools::toneboxConfigText(options));
+        if (const std::string error = writeSettings(configPath, tools::toneboxConfigText(options));
             !error.empty()) {
             std::fprintf(stderr, "tonebox: %s\n", error.c_str());
             return kExitFailure;
@@ -413,6 +432,18 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (options.listDevices) return listDevices(options.verbose);
+    if (options.window && !options.simulate) {
+        if (displayPresent()) return runWindow(argc, argv, options, configPath);
+        // Asked for on the command line: a clear no. From the settings file (the sender
+        // started tonebox on a station without a display): the status line instead.
+        if (parsed.given.contains("--window")) {
+            std::fprintf(stderr,
+                         "tonebox: --window: no display to show it on (DISPLAY and "
+                         "WAYLAND_DISPLAY are not set)\n");
+            return kExitUsage;
+        }
+        std::fprintf(stderr, "tonebox: no display for the window: the status line instead\n");
+    }
 
     QCoreApplication app(argc, argv);
     if (options.simulate) {
