@@ -2,10 +2,13 @@
 # What a receiving tonebox costs in CPU: a receive-only tonebox on a private PulseAudio server,
 # idle (silence) for SECONDS, then receiving the modem's frames played into the sound server
 # for SECONDS. Prints the CPU time it used over each stretch as a share of one core.
-# Usage: scripts/tonebox_cpu.sh BIN_DIR [SECONDS]   (30 by default)
+# With --window, tonebox shows its window (on a private Xvfb display when Xvfb is there,
+# otherwise on Qt's offscreen platform), so the two runs tell what the window costs.
+# Usage: scripts/tonebox_cpu.sh BIN_DIR [SECONDS] [--window]   (30 s by default)
 set -euo pipefail
 bin=$1
 seconds=${2:-30}
+window=${3:-}
 here=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 source "$here/tools/private_pulse.sh"
@@ -17,12 +20,27 @@ cleanup() {
 }
 trap cleanup EXIT
 start_private_pulse "$work/pulse"
+show=()
+if [ "$window" = --window ]; then
+    show=(--window)
+    if command -v Xvfb >/dev/null; then
+        display=:$((90 + RANDOM % 100))
+        Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+        pids+=($!)
+        sleep 1
+        export DISPLAY=$display
+        echo "window on the Xvfb display $display"
+    else
+        export QT_QPA_PLATFORM=offscreen
+        echo "window on Qt's offscreen platform (no Xvfb)"
+    fi
+fi
 
 "$bin/vistrel" testcard "$work/card.png"
 "$bin/vistrel" encode "$work/card.png" -o "$work/card.frame" >/dev/null
 "$bin/vistrel" modulate "$work/card.frame" -o "$work/card.wav" >/dev/null
 
-"$bin/tonebox" --defaults --no-transmit --rx-port 9 --verbose >"$work/rx.log" 2>&1 &
+"$bin/tonebox" --defaults --no-transmit --rx-port 9 --verbose "${show[@]}" >"$work/rx.log" 2>&1 &
 rx=$!
 pids+=("$rx")
 sleep 3

@@ -381,6 +381,7 @@ int runWindow(int argc, char** argv, const ToneboxOptions& options, const std::s
     QApplication::setDesktopFileName(QStringLiteral("tonebox"));
     QApplication::setWindowIcon(packaging::vistrelIcon());
     tools::ToneboxWindow window(options, configPath);
+    window.setEcho([](const std::string& line) { say(line); });
     catchSignals([&window](int signal) {
         std::printf("tonebox: signal %s: unkeying and ending\n", strsignal(signal));
         window.close();

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
 
 #include "tools/tonebox_settings.h"
 #include "tools/tonebox_window.h"
@@ -30,6 +31,7 @@ bool save(QWidget& widget, const QString& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (argc != 3) {
         std::fprintf(stderr, "usage: tonebox_screenshots DIR RECORDING.wav\n");
@@ -54,11 +56,16 @@ int main(int argc, char** argv) {
     window.show();
     if (!window.startStation()) return 1;
     int result = 1;
+    std::function<void()> shoot;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         const auto& shown = window.shown();
         if (shown.frames.size() < 6 && !shown.finished) return;
         poll.stop();
+        // The totals come with the next status, a moment after the frame.
+        QTimer::singleShot(250, [&] { shoot(); });
+    });
+    shoot = [&] {
         bool ok = save(window, QDir(dir).filePath("tonebox-receiving.png"));
         tools::ToneboxSettingsDialog* settings = window.openSettings();
         settings->adjustSize();
@@ -69,7 +76,7 @@ int main(int argc, char** argv) {
             window.close();
             QApplication::quit();
         });
-    });
+    };
     poll.start(50);
     QTimer::singleShot(kGiveUpMs, [] {
         std::fprintf(stderr, "tonebox_screenshots: the recording gave no frames\n");

@@ -91,7 +91,7 @@ void WaterfallView::paintEvent(QPaintEvent*) {
     for (int second = 0; second <= kWaterfallHistoryRows / 10; ++second) {
         const double y = fall.top() + second * 10 * rowH;
         p.drawLine(QPointF(-6, y), QPointF(-1, y));
-        if (second % 2 == 0 && second > 0) {
+        if (second % 2 == 0 && second > 0 && y + 7 <= height()) {
             p.drawText(QRectF(-kTimeWidth, y - 7, kTimeWidth - 7, 14),
                        Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("%1 s").arg(second));
         }

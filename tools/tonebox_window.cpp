@@ -257,6 +257,7 @@ void ToneboxWindow::addFrame(const modem::FrameStats& f) {
 
 void ToneboxWindow::addLine(const std::string& line) {
     shown_.lines.push_back(line);
+    if (echo_) echo_(line);
     log_->appendPlainText(QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss  ")) +
                           QString::fromStdString(line));
 }

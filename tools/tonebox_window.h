@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,6 +49,8 @@ public:
     [[nodiscard]] const Shown& shown() const { return shown_; }
     [[nodiscard]] WaterfallView* waterfall() const { return waterfall_; }
     [[nodiscard]] const ToneboxOptions& options() const { return options_; }
+    // Each line the station says goes here too (the terminal tonebox was started from).
+    void setEcho(std::function<void(const std::string&)> echo) { echo_ = std::move(echo); }
     // Opens the settings dialog (window-modal, not blocking) and returns it.
     ToneboxSettingsDialog* openSettings();
 
@@ -67,6 +70,7 @@ private:
     ToneboxOptions running_;  // what the station runs with (the dialog may be trying others)
     std::string configPath_;
     Shown shown_;
+    std::function<void(const std::string&)> echo_;
 
     WaterfallView* waterfall_;
     LevelMeter* inMeter_;
