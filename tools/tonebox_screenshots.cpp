@@ -67,7 +67,10 @@ int main(int argc, char** argv) {
     });
     shoot = [&] {
         bool ok = save(window, QDir(dir).filePath("tonebox-receiving.png"));
-        tools::ToneboxSettingsDialog* settings = window.openSettings();
+        // The dialog as a new station first sees it (the window's runs on the stand-in's port).
+        auto* settings = new tools::ToneboxSettingsDialog(
+            tools::ToneboxOptions{}, {}, "~/.config/vistrel/tonebox.conf", {}, &window);
+        settings->show();
         settings->adjustSize();
         QTimer::singleShot(300, [&, settings, ok]() mutable {
             ok = save(*settings, QDir(dir).filePath("tonebox-settings.png")) && ok;
