@@ -258,7 +258,8 @@ void onSignal(int signal) {
 
 void catchSignals(const std::function<void(int)>& handler) {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
+    auto* notifier =
+        new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, [handler] {
         char byte = 0;
         if (::read(signalPipe[0], &byte, 1) == 1) handler(byte);
