@@ -187,6 +187,8 @@ Prepared prepare(const SourcePicture& source, int n, const FitGrid& grid, bool e
             case Wavelet::Cdf97:
                 forwardCdf97(luma);
                 break;
+            case Wavelet::Av1:
+                break;  // not on the wavelets' grid
         }
         if (estimates) p.lumaValues[waveletIndex(w)] = valueCounts(luma);
         p.luma[waveletIndex(w)] = std::move(luma);

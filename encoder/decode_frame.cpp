@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "av1/av1_payload.h"
 #include "codec/arith.h"
 #include "encoder/colour.h"
 #include "encoder/quantise.h"
@@ -35,7 +36,7 @@ std::vector<uint8_t> expandReceived(std::span<const uint8_t> coded) {
 PictureDecode decodeCoefficients(std::span<const uint8_t> coefficients,
                                  const PictureParams& params) {
     PictureDecode out;
-    if (!isValid(params)) {
+    if (!isValid(params) || isAv1(params)) {
         out.error = DecodeError::BadParameters;
         return out;
     }
@@ -53,13 +54,27 @@ PictureDecode decodeCoefficients(std::span<const uint8_t> coefficients,
 
 PictureDecode decodePicture(std::span<const uint8_t> coded, size_t count,
                             const PictureParams& params) {
-    if (!isValid(params)) return PictureDecode{DecodeError::BadParameters, {}, false};
+    if (!isValid(params) || isAv1(params))
+        return PictureDecode{DecodeError::BadParameters, {}, false};
     return decodeCoefficients(expandCoefficients(coded, count), params);
 }
 
 PictureDecode decodeReceived(std::span<const uint8_t> coded, const PictureParams& params) {
-    if (!isValid(params)) return PictureDecode{DecodeError::BadParameters, {}, false};
+    if (!isValid(params) || isAv1(params))
+        return PictureDecode{DecodeError::BadParameters, {}, false};
     return decodeCoefficients(expandReceived(coded), params);
+}
+
+PictureDecode decodePayload(std::span<const uint8_t> coded, const PictureParams& params) {
+    if (!isValid(params)) return PictureDecode{DecodeError::BadParameters, {}, false};
+    if (!isAv1(params)) return decodePicture(coded, coefficientCount(params), params);
+    av1::Decoded decoded = av1::decodePicture(
+        coded, params.frameSize,
+        params.redFactor == kAv1Chroma444 ? av1::Chroma::Yuv444 : av1::Chroma::Yuv420);
+    if (decoded.error != av1::DecodeError::None) {
+        return PictureDecode{DecodeError::BadStream, {}, false};
+    }
+    return PictureDecode{DecodeError::None, std::move(decoded.picture), false};
 }
 
 }  // namespace encoder

@@ -19,7 +19,11 @@ namespace encoder {
 // more. The receiver does not know M beforehand and takes the decoded count plus one.
 inline constexpr size_t kReceiverCoefficientCapacity = 0x60001;
 
-enum class DecodeError { None, BadParameters };
+enum class DecodeError {
+    None,
+    BadParameters,
+    BadStream,  // an AV1 stream that is not the picture its header promised
+};
 
 struct PictureDecode {
     DecodeError error = DecodeError::None;
@@ -35,7 +39,8 @@ struct PictureDecode {
 // first d + 1 of them, d the decoded count (capped at the capacity).
 [[nodiscard]] std::vector<uint8_t> expandReceived(std::span<const uint8_t> coded);
 
-// Dequantisation, inverse transforms, chroma upsampling and smoothing, pixels.
+// Dequantisation, inverse transforms, chroma upsampling and smoothing, pixels. The wavelets
+// only: AV1 parameters are BadParameters here and in the two below.
 [[nodiscard]] PictureDecode decodeCoefficients(std::span<const uint8_t> coefficients,
                                                const PictureParams& params);
 
@@ -47,5 +52,11 @@ struct PictureDecode {
 // The whole pipeline as the receiver runs it: its own expansion, then the coefficient bytes.
 [[nodiscard]] PictureDecode decodeReceived(std::span<const uint8_t> coded,
                                            const PictureParams& params);
+
+// Any frame's coded stream, as a receiver decodes it: the wavelets as decodePicture with M
+// coefficient bytes (which gives the receiver's picture for every stream), an AV1 frame by the
+// AV1 decoder, held to the header's N, chroma and 8 bits.
+[[nodiscard]] PictureDecode decodePayload(std::span<const uint8_t> coded,
+                                          const PictureParams& params);
 
 }  // namespace encoder

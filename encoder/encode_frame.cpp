@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <memory>
 
+#include "av1/av1_payload.h"
 #include "codec/arith.h"
+#include "encoder/air_time.h"
 #include "encoder/colour.h"
 #include "encoder/decode_frame.h"
 #include "encoder/quantise.h"
@@ -49,12 +51,25 @@ std::vector<uint8_t> codeCoefficients(std::span<const uint8_t> coefficients) {
 
 bool isValid(const EncoderSettings& s) {
     return isValid(pictureParams(s)) && s.threshold >= 0 && s.threshold <= 100 &&
-           s.quantiser >= 1 && s.quantiser <= 65 && s.syndromes >= 2 && s.syndromes <= 255;
+           s.quantiser >= 1 && s.quantiser <= 65 && s.syndromes >= 2 && s.syndromes <= 255 &&
+           s.av1Speed >= 0 && s.av1Speed <= 9;
 }
 
 PictureParams pictureParams(const EncoderSettings& s) {
+    if (s.wavelet == Wavelet::Av1) {
+        return PictureParams{s.frameSize, s.wavelet, s.av1Chroma, s.av1Chroma,
+                             av1Quality(s.quantiser)};
+    }
     return PictureParams{s.frameSize, s.wavelet, s.redFactor, s.blueFactor,
                          kBaseStep + s.quantiser};
+}
+
+std::vector<uint8_t> codeAv1(const SourcePicture& source, const PictureParams& params, int speed) {
+    av1::EncodeSettings settings;
+    settings.quality = params.step;
+    settings.chroma = params.redFactor == kAv1Chroma444 ? av1::Chroma::Yuv444 : av1::Chroma::Yuv420;
+    settings.speed = speed;
+    return av1::encodePicture(referencePicture(source, params.frameSize), settings).obus;
 }
 
 std::string statusText(int frameSize, Wavelet wavelet, size_t frameBytes) {
@@ -100,7 +115,13 @@ EncodeResult encodeFrame(const EncoderSettings& settings, const SourcePicture& s
     // the coded stream (which is never cut), so the preview decodes from them and spares the
     // expansion. The planes are let go before the preview decode allocates its own.
     std::vector<uint8_t> coefficients;
-    {
+    if (isAv1(params)) {
+        out.coded = codeAv1(source, params, settings.av1Speed);
+        if (out.coded.empty()) {
+            out.error = EncodeError::Av1Failed;
+            return out;
+        }
+    } else {
         YccPlanes planes = convertColour(source, params);
         forwardTransform(planes, params.wavelet, n, settings.threshold);
         coefficients =
@@ -150,7 +171,9 @@ EncodeResult encodeFrame(const EncoderSettings& settings, const SourcePicture& s
         out.send = settings.transmit;
     }
     if (preview == PreviewDecode::Decode) {
-        out.preview = decodeCoefficients(coefficients, params).picture;
+        // AV1: the stream through the receivers' own decoder, so the preview is their picture.
+        out.preview = isAv1(params) ? decodePayload(out.coded, params).picture
+                                    : decodeCoefficients(coefficients, params).picture;
     }
     return out;
 }

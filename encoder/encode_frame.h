@@ -39,7 +39,16 @@ struct EncoderSettings {
     SourceKind sourceKind = SourceKind::Still;
     std::string sourcePath;  // last dropped picture or movie file; '\' and '/' both separate
     bool transmit = false;   // "Turn On": whether send-mode frames are counted and sent
+    // The AV1 payload (wavelet Av1): its chroma, kAv1Chroma444 or kAv1Chroma420, and libaom's
+    // speed (0..9, lower is slower and a little sharper). Its quality is the quantiser setting:
+    // 1..64 give AV1's 0..63 (finest to coarsest), 65 gives 63.
+    int av1Chroma = kAv1Chroma444;
+    int av1Speed = 6;
 };
+
+[[nodiscard]] constexpr int av1Quality(int quantiser) {
+    return quantiser - 1 < kAv1MaxQuality ? quantiser - 1 : kAv1MaxQuality;
+}
 
 struct EncoderState {
     uint16_t frameCounter = 0;       // frames counted so far, wraps at 65536
@@ -52,6 +61,7 @@ enum class EncodeError {
     BadSettings,    // a setting outside its range; nothing was encoded and the state is unchanged
     TooLarge,       // rejected by the size check: show failureLines and retry after 1000 ms
     CoderOverflow,  // ARITHCODE found its output buffer too small; cannot happen at its bound
+    Av1Failed,      // the AV1 encoder gave nothing (out of memory)
 };
 
 struct EncodeResult {
@@ -91,6 +101,11 @@ enum class PreviewDecode { Decode, Skip };
 // nothing else in the result or the state.
 [[nodiscard]] EncodeResult encodeFrame(const EncoderSettings& settings, const SourcePicture& source,
                                        EncoderState& state, int mode, PreviewDecode preview);
+
+// The AV1 payload of the source: its N x N picture (referencePicture) as one AV1 intra frame
+// at the params' quality and chroma; empty when the encoder failed.
+[[nodiscard]] std::vector<uint8_t> codeAv1(const SourcePicture& source, const PictureParams& params,
+                                           int speed);
 
 // ARITHCODE of the coefficient bytes into a buffer of arithEncodeBound bytes; empty only if the
 // coder overflowed even that.

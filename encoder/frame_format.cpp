@@ -16,7 +16,6 @@ constexpr uint8_t kHeaderStart = 0xFF;
 constexpr uint8_t kFrameSize256 = 255;  // the header's byte for 256, which does not fit
 constexpr int kHeaderRepeat = 7;        // a header block after every 7th packet
 constexpr int kMessageRepeat = 9;       // a message block after every 9th packet
-constexpr uint16_t kCrcInitial = 0xFFFF;
 
 bool startsWith(std::span<const uint8_t> bytes, size_t offset, std::string_view tag) {
     if (bytes.size() < offset + tag.size()) return false;
@@ -57,15 +56,18 @@ std::array<std::string, 5> sizeCheckLines(int L, int t) {
             "      -> Increase threshold", "         or reduce parity"};
 }
 
-std::string crcText(std::span<const uint8_t> coded) {
+uint16_t crcInitialFor(uint8_t letter) {
+    return waveletFromLetter(letter) == Wavelet::Av1 ? kAv1CrcInitial : kCrcInitial;
+}
+
+std::string crcText(std::span<const uint8_t> coded, uint16_t initial) {
     char text[8];
-    std::snprintf(text, sizeof text, "%04X",
-                  static_cast<unsigned>(codec::CRC16(coded, kCrcInitial)));
+    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(codec::CRC16(coded, initial)));
     return text;
 }
 
-std::vector<uint8_t> framePayload(std::span<const uint8_t> coded) {
-    const std::string crc = crcText(coded);
+std::vector<uint8_t> framePayload(std::span<const uint8_t> coded, uint16_t initial) {
+    const std::string crc = crcText(coded, initial);
     std::vector<uint8_t> payload(crc.begin(), crc.end());
     payload.insert(payload.end(), coded.begin(), coded.end());
     payload.insert(payload.end(), kEndMarker.begin(), kEndMarker.end());
@@ -202,7 +204,8 @@ FrameBuild buildFrame(const FrameInput& input) {
         out.error = FrameBuildError::TooLarge;
         return out;
     }
-    const std::vector<uint8_t> payload = framePayload(input.coded);
+    const std::vector<uint8_t> payload =
+        framePayload(input.coded, crcInitialFor(waveletLetter(input.params.wavelet)));
     layout.r = static_cast<int>(payload.size() / kCodewords);
     layout.f = layout.k - layout.r;
     layout.n = 2 * t + layout.r;
@@ -321,7 +324,7 @@ FrameContents readFrame(std::span<const uint8_t> frame) {
     const auto begin = out.payload.begin();
     out.crcText.assign(begin, begin + 4);
     out.coded.assign(begin + 4, begin + h.length);
-    if (crcText(out.coded) != out.crcText) {
+    if (crcText(out.coded, crcInitialFor(h.letter)) != out.crcText) {
         out.error = FrameReadError::CrcMismatch;
         return out;
     }

@@ -56,10 +56,20 @@ struct FrameLayout {
 // The five lines shown instead of the preview on rejection.
 [[nodiscard]] std::array<std::string, 5> sizeCheckLines(int L, int t);
 
-// CRC-16 (initial 0xFFFF) of the coded stream as four upper-case hex digits.
-[[nodiscard]] std::string crcText(std::span<const uint8_t> coded);
+// The CRC text's initial value. An AV1 frame's starts from another, so that a receiver that
+// knows only the wavelets finds its CRC wrong, always, and shows and records nothing: the two
+// CRCs of one stream differ by the initial values' difference run through the stream's length,
+// which is never 0 (a CRC register of zero input only shifts, and x^8 is a unit modulo the
+// generator).
+inline constexpr uint16_t kCrcInitial = 0xFFFF;
+inline constexpr uint16_t kAv1CrcInitial = 0x0000;
+[[nodiscard]] uint16_t crcInitialFor(uint8_t letter);
+
+// CRC-16 of the coded stream as four upper-case hex digits.
+[[nodiscard]] std::string crcText(std::span<const uint8_t> coded, uint16_t initial = kCrcInitial);
 // CRC text, coded stream, end marker and 1..39 fill bytes.
-[[nodiscard]] std::vector<uint8_t> framePayload(std::span<const uint8_t> coded);
+[[nodiscard]] std::vector<uint8_t> framePayload(std::span<const uint8_t> coded,
+                                                uint16_t initial = kCrcInitial);
 
 // The 39 transmitted codewords C (39 n' bytes) of a payload of 39 r bytes, for t (1..127)
 // with r + 2t <= 255.

@@ -12,6 +12,8 @@ uint8_t waveletLetter(Wavelet wavelet) {
             return 'H';
         case Wavelet::D4:
             return 'D';
+        case Wavelet::Av1:
+            return 'A';
         case Wavelet::Cdf97:
             break;
     }
@@ -26,6 +28,8 @@ std::optional<Wavelet> waveletFromLetter(uint8_t letter) {
             return Wavelet::D4;
         case 'S':
             return Wavelet::Cdf97;
+        case 'A':
+            return Wavelet::Av1;
         default:
             return std::nullopt;
     }
@@ -37,6 +41,8 @@ std::string_view waveletName(Wavelet wavelet) {
             return "Haar";
         case Wavelet::D4:
             return "D4";
+        case Wavelet::Av1:
+            return "AV1";
         case Wavelet::Cdf97:
             break;
     }
@@ -44,6 +50,10 @@ std::string_view waveletName(Wavelet wavelet) {
 }
 
 bool isValid(const PictureParams& params) {
+    if (isAv1(params)) {
+        return isFrameSize(params.frameSize) && params.redFactor == params.blueFactor &&
+               (params.redFactor == kAv1Chroma444 || params.redFactor == kAv1Chroma420);
+    }
     const int w = static_cast<int>(params.wavelet);
     return isFrameSize(params.frameSize) && isChromaFactor(params.redFactor) &&
            isChromaFactor(params.blueFactor) && w >= 0 && w <= 2;

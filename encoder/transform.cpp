@@ -52,6 +52,8 @@ void forwardTransform(YccPlanes& planes, Wavelet wavelet, int frameSize, int thr
         case Wavelet::Cdf97:
             forwardCdf97(planes.luma);
             break;
+        case Wavelet::Av1:
+            return;  // no planes: the AV1 payload is coded whole (codeAv1)
     }
     forwardD4(planes.red, frameSize);
     forwardD4(planes.blue, frameSize);
@@ -70,6 +72,8 @@ void inverseTransform(YccPlanes& planes, Wavelet wavelet, int frameSize) {
         case Wavelet::Cdf97:
             inverseCdf97(planes.luma);
             break;
+        case Wavelet::Av1:
+            return;
     }
     inverseD4(planes.red, frameSize);
     inverseD4(planes.blue, frameSize);

@@ -23,6 +23,7 @@ constexpr int kCrcTextBytes = 4;
 constexpr int kWaveletD4 = 0;  // the receiver's wavelet codes
 constexpr int kWaveletHaar = 1;
 constexpr int kWaveletCdf97 = 2;
+constexpr int kWaveletAv1 = 3;  // the mended procedure's: AV1 frames
 // Packets 1..16: those before the fourth header block of a frame, counting the opening three.
 constexpr int kFirstPacketsOfFrame = 16;
 
@@ -57,8 +58,10 @@ std::string percentText(long long num, long long den) {
     return negative && tenths != 0 ? "-" + text : text;
 }
 
-std::string_view methodName(uint8_t letter) {
+std::string_view methodName(uint8_t letter, bool mended) {
     switch (letter) {
+        case 'A':
+            return mended ? "AV1 compression" : "";
         case 'H':
             return "Haar wavelet compression";
         case 'D':
@@ -79,7 +82,7 @@ std::string statusText(const ReceiverState& s) {
     text += "\r\n";
     text += "\r\nFrame size = " + blankLed(s.frameSize) + " x" + blankLed(s.frameSize);
     text += "\r\n";
-    text += "\r\n" + std::string(methodName(s.letter));
+    text += "\r\n" + std::string(methodName(s.letter, s.procedure == Procedure::Mended));
     return text;
 }
 
@@ -249,6 +252,11 @@ void applyHeader(ReceiverState& s, const HeaderFields& received, ReceiveUpdate& 
         case 'S':
             s.waveletCode = kWaveletCdf97;
             break;
+        case 'A':
+            // Only a receiver that knows AV1 frames: to the literal steps it is a letter like
+            // any unknown one, and the frame's CRC will not match.
+            if (mended) s.waveletCode = kWaveletAv1;
+            break;
         default:
             break;  // the previous code stays
     }
@@ -276,6 +284,8 @@ encoder::Wavelet waveletOfCode(int code) {
             return encoder::Wavelet::Haar;
         case kWaveletCdf97:
             return encoder::Wavelet::Cdf97;
+        case kWaveletAv1:
+            return encoder::Wavelet::Av1;
         default:
             return encoder::Wavelet::D4;
     }
@@ -381,6 +391,7 @@ DecodeOutcome decodeFrame(ReceiverState& s, ReceiveUpdate& up) {
     const std::optional<encoder::Wavelet> wavelet = encoder::waveletFromLetter(voted->letter);
     const int code = wavelet == encoder::Wavelet::Haar    ? kWaveletHaar
                      : wavelet == encoder::Wavelet::Cdf97 ? kWaveletCdf97
+                     : wavelet == encoder::Wavelet::Av1   ? kWaveletAv1
                                                           : kWaveletD4;
     setDecodeFields(s, {voted->t, voted->k, voted->fill, voted->frameSize, code, voted->redFactor,
                         voted->blueFactor, voted->step, voted->length});
@@ -407,32 +418,40 @@ DecodeOutcome decodeWithCurrentFields(ReceiverState& s, ReceiveUpdate& up) {
                                         static_cast<size_t>(marker - payload.begin()));
     if (text.size() < kCrcTextBytes) return DecodeOutcome::Failed;
     const std::span<const uint8_t> coded = text.subspan(kCrcTextBytes);
-    const std::string crc = encoder::crcText(coded);
+    // An AV1 frame's CRC starts from its own value; the literal steps know only the wavelets'.
+    const bool av1 = mended && s.waveletCode == kWaveletAv1;
+    const std::string crc =
+        encoder::crcText(coded, av1 ? encoder::kAv1CrcInitial : encoder::kCrcInitial);
     if (!std::equal(crc.begin(), crc.end(), text.begin(),
                     [](char c, uint8_t b) { return static_cast<uint8_t>(c) == b; })) {
         return DecodeOutcome::Failed;
     }
 
-    ++s.goodFrames;
-    goodFrameClear(s, up);
-    if (mended) s.done = 1;
     const encoder::PictureParams params{s.frameSize, waveletOfCode(s.waveletCode), s.redFactor,
                                         s.blueFactor, s.step};
     // The planes take exactly M coefficient bytes, and bytes the stream does not reach read as
     // 0, so expanding M bytes (as the sender's preview does) gives the same picture as expanding
     // into the receiver's 393217-byte buffer and taking d + 1 bytes, for every stream; it also
     // bounds the work by the frame's size.
-    if (encoder::isValid(params)) {
-        encoder::PictureDecode decoded =
-            encoder::decodePicture(coded, encoder::coefficientCount(params), params);
-        if (decoded.error == encoder::DecodeError::None) {
-            ReceivedPicture picture;
-            picture.picture = std::move(decoded.picture);
-            picture.frameSize = s.frameSize;
-            picture.length = s.length;
-            picture.caption = std::to_string(s.frameSize) + " " + std::to_string(s.length);
-            up.picture = std::move(picture);
-        }
+    std::optional<encoder::PictureDecode> decoded;
+    if (encoder::isValid(params)) decoded = encoder::decodePayload(coded, params);
+    // An AV1 stream that is not the picture its header promised (another size, chroma or
+    // depth, or no AV1 at all) is a failed frame: nothing shown, counted or recorded.
+    if (av1 && (!decoded || decoded->error != encoder::DecodeError::None)) {
+        up.caption = std::string(kAv1RefusedCaption);
+        return DecodeOutcome::Failed;
+    }
+
+    ++s.goodFrames;
+    goodFrameClear(s, up);
+    if (mended) s.done = 1;
+    if (decoded && decoded->error == encoder::DecodeError::None) {
+        ReceivedPicture picture;
+        picture.picture = std::move(decoded->picture);
+        picture.frameSize = s.frameSize;
+        picture.length = s.length;
+        picture.caption = std::to_string(s.frameSize) + " " + std::to_string(s.length);
+        up.picture = std::move(picture);
     }
     up.record = true;
     return DecodeOutcome::Good;
@@ -565,10 +584,9 @@ std::optional<HeaderFields> headerOf(std::span<const uint8_t> packet) {
 }  // namespace
 
 bool isEncoderHeader(const HeaderFields& h) {
-    return encoder::isFrameSize(h.frameSize) && encoder::isChromaFactor(h.redFactor) &&
-           encoder::isChromaFactor(h.blueFactor) && h.t >= 2 && h.t <= codec::kRsMaxT &&
-           h.k == codec::kRsN - 2 * h.t && h.fill < h.k &&
-           encoder::waveletFromLetter(h.letter).has_value();
+    const std::optional<encoder::PictureParams> params = h.pictureParams();
+    return params && encoder::isValid(*params) && h.t >= 2 && h.t <= codec::kRsMaxT &&
+           h.k == codec::kRsN - 2 * h.t && h.fill < h.k;
 }
 
 ReceiveUpdate RECEIVEPACKET(ReceiverState& s, std::span<const uint8_t> packet) {

@@ -61,6 +61,9 @@ inline constexpr uint32_t kPaintRed = 0xFF0000;   // the threshold mark on the p
 inline constexpr uint32_t kPaintGrey = 0x808080;  // the n' mark on the block map
 
 inline constexpr std::string_view kNoEndMarkerCaption = "no end-of-file marker yet";
+// An AV1 frame whose stream is not the picture its header promised.
+inline constexpr std::string_view kAv1RefusedCaption =
+    "AV1 picture refused: not as its header says";
 
 enum class Procedure {
     Mended,   // the receiver as shipped
@@ -154,7 +157,7 @@ struct ReceiverState {
     std::optional<std::array<uint8_t, 2>> counterBytes;  // frame counter, low byte first
     int frameSize = 64;                                  // N; the byte 255 stands for 256
     uint8_t letter = 0;   // wavelet letter as sent, 0 before a header
-    int waveletCode = 0;  // 1 Haar, 0 D4, 2 CDF 9/7; kept for other letters
+    int waveletCode = 0;  // 1 Haar, 0 D4, 2 CDF 9/7, 3 AV1 (mended); kept for other letters
     int redFactor = 4;    // chroma subsampling factors
     int blueFactor = 4;
     int step = 32;      // quantiser step
@@ -220,7 +223,8 @@ struct ReceiverState {
 [[nodiscard]] ReceiveUpdate finishFrame(ReceiverState& state);
 
 // Header fields an encoder can write: N 48, 64, 96, 128 or 256, factors 2 or 4, t >= 2,
-// k = 255 - 2t, f < k (at least one payload byte per codeword), wavelet letter H, D or S. The
+// k = 255 - 2t, f < k (at least one payload byte per codeword), wavelet letter H, D or S (or
+// A, an AV1 frame, with both factors 1 or both 2). The
 // step and L are not checked: the decoder takes any step, and the end marker, not L, delimits
 // the coded stream.
 [[nodiscard]] bool isEncoderHeader(const encoder::HeaderFields& header);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "codec/arith.h"
+#include "encoder/air_time.h"
+#include "encoder/decode_frame.h"
 #include "encoder/test_pictures.h"
 #include "encoder/tests/seeded_bytes.h"
 
@@ -269,6 +271,76 @@ TEST(EncodePlanes, CoefficientCounts) {
     s.quantiser = 40;
     EXPECT_EQ(ENCODEFRAME(s, gradient(), state, kEncodePreview).coefficientCount,
               65536u + 2 * 16384);
+}
+
+}  // namespace
+}  // namespace encoder
+
+namespace encoder {
+namespace {
+
+// The AV1 payload inside the same frame: header letter 'A', the chroma in both factors, the
+// quality in the step, the CRC from its own initial value; the preview is the stream decoded as
+// a receiver decodes it, and a frame reader takes it apart again.
+TEST(EncodeAv1, FrameCarriesTheStreamAndThePreviewIsItsDecode) {
+    for (const int chroma : {kAv1Chroma444, kAv1Chroma420}) {
+        SCOPED_TRACE(chroma);
+        EncoderSettings s;
+        s.frameSize = 128;
+        s.wavelet = Wavelet::Av1;
+        s.av1Chroma = chroma;
+        s.quantiser = 25;  // quality 24
+        s.callsign = "TEST ";
+        s.sourcePath = "card.png";
+        EncoderState state;
+        const EncodeResult r = ENCODEFRAME(s, testCard(), state, kEncodePreview);
+        ASSERT_EQ(r.error, EncodeError::None);
+        EXPECT_NE(r.status.find("128x128 pixels,  AV1 compression,"), std::string::npos)
+            << r.status;
+        ASSERT_EQ(r.preview.size, 128);
+        const PictureParams params{128, Wavelet::Av1, chroma, chroma, 24};
+        const PictureDecode again = decodePayload(r.coded, params);
+        ASSERT_EQ(again.error, DecodeError::None);
+        EXPECT_EQ(again.picture.pixels, r.preview.pixels);
+        // The test card's colour edges cost 4:2:0 most of its chroma.
+        EXPECT_GT(psnrDb(r.preview, referencePicture(testCard(), 128)),
+                  chroma == kAv1Chroma444 ? 40.0 : 24.0);
+
+        const FrameContents read = readFrame(r.frame);
+        ASSERT_EQ(read.error, FrameReadError::None);
+        EXPECT_EQ(read.header.letter, 'A');
+        EXPECT_EQ(read.header.redFactor, chroma);
+        EXPECT_EQ(read.header.blueFactor, chroma);
+        EXPECT_EQ(read.header.step, 24);
+        EXPECT_EQ(read.coded, r.coded);
+        EXPECT_EQ(read.crcText, crcText(r.coded, kAv1CrcInitial));
+        EXPECT_NE(read.crcText, crcText(r.coded));
+    }
+}
+
+// The quantiser setting is AV1's quality: a finer one costs more bytes and looks better.
+TEST(EncodeAv1, TheQuantiserSettingIsTheQuality) {
+    EXPECT_EQ(av1Quality(1), 0);
+    EXPECT_EQ(av1Quality(64), 63);
+    EXPECT_EQ(av1Quality(65), 63);
+    EncoderSettings s;
+    s.frameSize = 64;
+    s.wavelet = Wavelet::Av1;
+    EncoderState state;
+    s.quantiser = 10;
+    const EncodeResult fine = ENCODEFRAME(s, zonePlate(), state, kEncodePreview);
+    s.quantiser = 50;
+    const EncodeResult coarse = ENCODEFRAME(s, zonePlate(), state, kEncodePreview);
+    ASSERT_EQ(fine.error, EncodeError::None);
+    ASSERT_EQ(coarse.error, EncodeError::None);
+    EXPECT_GT(fine.coded.size(), coarse.coded.size());
+    const Picture reference = referencePicture(zonePlate(), 64);
+    EXPECT_GT(psnrDb(fine.preview, reference), psnrDb(coarse.preview, reference));
+    s.av1Chroma = 4;
+    EXPECT_EQ(ENCODEFRAME(s, zonePlate(), state, kEncodePreview).error, EncodeError::BadSettings);
+    s.av1Chroma = kAv1Chroma420;
+    s.av1Speed = 10;
+    EXPECT_EQ(ENCODEFRAME(s, zonePlate(), state, kEncodePreview).error, EncodeError::BadSettings);
 }
 
 }  // namespace

@@ -115,6 +115,28 @@ TEST(FrameFormatPayload, WholeRowOfFillWhenAlreadyAMultipleOf39) {
     for (size_t i = 78; i < 117; ++i) EXPECT_EQ(payload[i], 0xFF) << i;
 }
 
+// An AV1 frame's CRC text can never pass a wavelet receiver's check. CRC-16 is affine in its
+// initial value: CRC(m, a) ^ CRC(m, b) depends on m's length alone, and equals
+// CRC(zeros, a) ^ CRC(zeros, b) for zeros of that length. Checked for random streams, then that
+// difference is shown nonzero for every length a frame can carry: so for every stream.
+TEST(FrameFormatPayload, Av1CrcNeverMatchesTheWaveletsCrc) {
+    for (uint64_t seed = 1; seed < 200; ++seed) {
+        const std::vector<uint8_t> m = testing_support::seededBytes(seed, seed * 37 % 4000);
+        const std::vector<uint8_t> zeros(m.size(), 0);
+        EXPECT_EQ(codec::CRC16(m, kCrcInitial) ^ codec::CRC16(m, kAv1CrcInitial),
+                  codec::CRC16(zeros, kCrcInitial) ^ codec::CRC16(zeros, kAv1CrcInitial))
+            << "seed " << seed;
+    }
+    std::vector<uint8_t> zeros;
+    for (int length = 0; length <= kSizeLimitBytes; ++length) {
+        ASSERT_NE(codec::CRC16(zeros, kCrcInitial), codec::CRC16(zeros, kAv1CrcInitial))
+            << "length " << length;
+        zeros.push_back(0);
+    }
+    EXPECT_EQ(crcInitialFor('A'), kAv1CrcInitial);
+    for (const uint8_t letter : {'H', 'D', 'S', 'X'}) EXPECT_EQ(crcInitialFor(letter), kCrcInitial);
+}
+
 TEST(FrameFormatPayload, CrcTextIsUpperCaseWithLeadingZeros) {
     // Search a few seeds for a CRC below 0x1000 and one with a letter digit.
     bool sawLeadingZero = false;

@@ -143,6 +143,8 @@ struct Reception {
     int pictureAt = -1;                      // its unit's index; units.size() for finishFrame
     std::vector<int> triesAt;
     bool noMarkerCaption = false;
+    int records = 0;  // updates that asked for the picture to be recorded
+    std::optional<std::string> caption;
 };
 
 Reception feed(ReceiverState& s, const Units& units, bool finish = true) {
@@ -150,6 +152,8 @@ Reception feed(ReceiverState& s, const Units& units, bool finish = true) {
     const auto take = [&run](ReceiveUpdate up, int at) {
         if (up.decode != DecodeOutcome::None) run.triesAt.push_back(at);
         run.noMarkerCaption = run.noMarkerCaption || up.caption;
+        if (up.caption) run.caption = up.caption;
+        run.records += up.record ? 1 : 0;
         if (up.picture && !run.picture) {
             run.picture = std::move(up.picture);
             run.pictureAt = at;
@@ -558,6 +562,94 @@ TEST(ReceiveHeaderCheck, ADamagedHeaderCopyDoesNotDelayTheFrame) {
     const Reception run = feedFresh(units);
     expectPicture(run, f.preview);
     EXPECT_EQ(run.pictureAt, clean.pictureAt);
+}
+
+}  // namespace
+}  // namespace receiver
+
+namespace receiver {
+namespace {
+
+// ---- AV1 frames ----
+
+EncoderSettings av1Settings(int n, int chroma) {
+    EncoderSettings s = settingsFor(n);
+    s.wavelet = Wavelet::Av1;
+    s.av1Chroma = chroma;
+    s.quantiser = 33;  // AV1 quality 32
+    s.threshold = 0;
+    s.syndromes = 32;
+    return s;
+}
+
+// A receiver that knows only the wavelets (the literal steps) finds an AV1 frame's CRC wrong:
+// no picture, no good frame, nothing recorded. The mended receiver shows the sender's preview.
+TEST(ReceiveAv1, OnlyAReceiverThatKnowsAv1ShowsOrRecordsIt) {
+    const SourcePicture pictures[] = {testCard(), zonePlate(), gradient()};
+    int i = 0;
+    for (const int n : {48, 64, 128, 256}) {
+        for (const int chroma : {kAv1Chroma444, kAv1Chroma420}) {
+            SCOPED_TRACE(testing::Message() << "N " << n << " chroma " << chroma);
+            const Sent f = send(av1Settings(n, chroma), pictures[i++ % std::size(pictures)]);
+            ASSERT_EQ(f.preview.size, n);
+
+            ReceiverState literal;
+            literal.procedure = Procedure::Literal;
+            const Reception old = feed(literal, f.units);
+            EXPECT_FALSE(old.triesAt.empty()) << "the literal steps should try it";
+            EXPECT_FALSE(old.picture);
+            EXPECT_EQ(old.records, 0);
+            EXPECT_EQ(literal.goodFrames, 0);
+
+            ReceiverState mended;
+            const Reception run = feed(mended, f.units);
+            expectPicture(run, f.preview);
+            EXPECT_EQ(run.records, 1);
+            EXPECT_EQ(mended.goodFrames, 1);
+            EXPECT_EQ(run.picture->caption, std::to_string(n) + " " + std::to_string(f.layout.L));
+        }
+    }
+}
+
+// Losses within the code's reach: the AV1 frame comes back whole, as any frame does.
+TEST(ReceiveAv1, LostPacketsAreErasuresAsForAnyFrame) {
+    const Sent f = send(av1Settings(128, kAv1Chroma444), testCard());
+    const std::set<int> lost = pick(11, f.layout.n, 2 * f.layout.t - 2);
+    Units kept;
+    for (const Unit& u : f.units) {
+        if (!isPacket(u) || !lost.count(u[0])) kept.push_back(u);
+    }
+    expectPicture(feedFresh(kept), f.preview);
+}
+
+// A header that promises another picture than its AV1 stream holds: a failed frame, never a
+// picture of another size, and nothing recorded.
+TEST(ReceiveAv1, AStreamUnlikeItsHeaderIsAFailedFrame) {
+    const Sent f = send(av1Settings(64, kAv1Chroma444), testCard());
+    using Edit = void (*)(HeaderFields&);
+    const Edit edits[] = {
+        [](HeaderFields& h) { h.frameSize = 128; },
+        [](HeaderFields& h) { h.frameSize = 48; },
+        [](HeaderFields& h) { h.redFactor = h.blueFactor = kAv1Chroma420; },
+    };
+    for (size_t i = 0; i < std::size(edits); ++i) {
+        SCOPED_TRACE(testing::Message() << "edit " << i);
+        ReceiverState s;
+        const Reception run = feed(s, editHeaders(f.units, edits[i]));
+        EXPECT_FALSE(run.triesAt.empty());
+        EXPECT_FALSE(run.picture);
+        EXPECT_EQ(run.records, 0);
+        EXPECT_EQ(s.goodFrames, 0);
+        EXPECT_EQ(run.caption, std::string(kAv1RefusedCaption));
+    }
+    // A wavelet stream under an AV1 header fails its CRC: the initial values differ.
+    const Sent wavelet = send(settingsFor(64), testCard());
+    const Reception run = feedFresh(editHeaders(wavelet.units, [](HeaderFields& h) {
+        h.letter = 'A';
+        h.redFactor = h.blueFactor = kAv1Chroma444;
+    }));
+    EXPECT_FALSE(run.picture);
+    EXPECT_EQ(run.records, 0);
 }
 
 }  // namespace
