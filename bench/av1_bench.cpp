@@ -7,6 +7,11 @@
 // BM_Av1Decode/<picture>/<chroma>     decodePicture of the speed-6 stream: our OBU checks,
 //                                     dav1d (opened and closed for every picture) and the
 //                                     conversion back to RGB
+// BM_Av1FitAirTime/<picture>/speed<S> fitAv1AirTime, 4:4:4, syndromes 32, to the air time of
+//                                     the frame at a middle quality (40 for the test card, 56
+//                                     for the zone plate, whose finer frames are too large), so
+//                                     that the bisection runs in full; the counter encodes is
+//                                     the AV1 encodes it ran, quality its answer
 // Pictures: the test card (flat patches, few bytes) and the zone plate (energy at every
 // frequency, many bytes).
 //
@@ -19,6 +24,7 @@
 
 #include "av1/av1_payload.h"
 #include "encoder/air_time.h"
+#include "encoder/encode_frame.h"
 #include "encoder/test_pictures.h"
 
 namespace {
@@ -69,6 +75,37 @@ void decodeCase(benchmark::State& state, const char* name, av1::Chroma chroma) {
     state.counters["payload_bytes"] = static_cast<double>(obus.size());
 }
 
+void fitCase(benchmark::State& state, const char* name, int speed, int quality) {
+    const encoder::SourcePicture source =
+        name[0] == 'c' ? encoder::testCard() : encoder::zonePlate();
+    encoder::EncoderSettings base;
+    base.frameSize = kSide;
+    base.wavelet = encoder::Wavelet::Av1;
+    base.av1Speed = speed;
+    base.quantiser = quality + 1;
+    encoder::EncoderState encoderState;
+    const encoder::EncodeResult target =
+        encoder::ENCODEFRAME(base, source, encoderState, encoder::kEncodePreview);
+    if (target.error != encoder::EncodeError::None) {
+        state.SkipWithError("the middle quality gives no frame");
+        return;
+    }
+    const double seconds = static_cast<double>(target.frame.size()) / encoder::kBytesPerSecond;
+    encoder::AirTimeFit fit;
+    for (auto _ : state) {
+        fit = encoder::fitAv1AirTime(base, source, seconds);
+        benchmark::DoNotOptimize(fit.frameBytes);
+    }
+    if (!fit.found) {
+        state.SkipWithError("nothing fits");
+        return;
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.counters["encodes"] = fit.evaluations;
+    state.counters["quality"] = encoder::av1Quality(fit.settings.quantiser);
+    state.counters["air_s"] = seconds;
+}
+
 BENCHMARK_CAPTURE(encodeCase, card_speed6, "card", av1::kSendSpeed)
     ->Name("BM_Av1Encode/card/speed6")
     ->Unit(benchmark::kMillisecond);
@@ -92,6 +129,16 @@ BENCHMARK_CAPTURE(decodeCase, zone_444, "zone", av1::Chroma::Yuv444)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(decodeCase, zone_420, "zone", av1::Chroma::Yuv420)
     ->Name("BM_Av1Decode/zoneplate/420")
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK_CAPTURE(fitCase, card_speed6, "card", av1::kSendSpeed, 40)
+    ->Name("BM_Av1FitAirTime/card/speed6")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(fitCase, zone_speed6, "zone", av1::kSendSpeed, 56)
+    ->Name("BM_Av1FitAirTime/zoneplate/speed6")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(fitCase, card_speed2, "card", av1::kStillSpeed, 40)
+    ->Name("BM_Av1FitAirTime/card/speed2")
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

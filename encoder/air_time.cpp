@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 
+#include "av1/av1_payload.h"
 #include "codec/wavelet.h"
 #include "encoder/colour.h"
 #include "encoder/decode_frame.h"
@@ -676,6 +677,72 @@ AirTimeFit fitAirTime(const EncoderSettings& base, const SourcePicture& source,
         consider(best, base, point.combination, point.quantiser, point.psnr, point.frameBytes);
         break;
     }
+    return best;
+}
+
+AirTimeFit fitAv1AirTime(const EncoderSettings& base, const SourcePicture& source,
+                         double airTimeSeconds) {
+    AirTimeFit best;
+    best.settings = base;
+    best.settings.wavelet = Wavelet::Av1;
+    best.settings.quantiser = 1;
+    if (!isValid(best.settings) || source.bgr.size() != kSourceBytes) return best;
+    const size_t budget = frameBytesWithin(airTimeSeconds);
+    const Picture reference = referencePicture(source, base.frameSize);
+    const bool message = !base.message.empty();
+    av1::EncodeSettings coding;
+    coding.chroma = base.av1Chroma == kAv1Chroma444 ? av1::Chroma::Yuv444 : av1::Chroma::Yuv420;
+    coding.speed = base.av1Speed;
+
+    // Each quality is encoded once: bisection and the look below revisit some.
+    constexpr int kQualities = kAv1MaxQuality + 1;
+    std::array<std::optional<size_t>, kQualities> lengths;
+    std::array<std::vector<uint8_t>, kQualities> streams;
+    const auto frameBytesAt = [&](int quality) {
+        std::optional<size_t>& length = lengths[static_cast<size_t>(quality)];
+        if (!length) {
+            coding.quality = quality;
+            std::vector<uint8_t>& obus = streams[static_cast<size_t>(quality)];
+            obus = av1::encodePicture(reference, coding).obus;
+            ++best.evaluations;
+            length = obus.empty() ? 0 : frameBytesFor(obus.size(), base.syndromes, message);
+        }
+        return *length;
+    };
+    const auto fits = [&](int quality) {
+        const size_t bytes = frameBytesAt(quality);
+        return bytes != 0 && bytes <= budget;
+    };
+
+    best.smallestFrameBytes = frameBytesAt(kAv1MaxQuality);
+    if (!fits(kAv1MaxQuality)) return best;
+    // Quality 0 is not tried first: below it lies a quality that never fits, and the bisection
+    // of the 64 qualities takes six encodes whether or not the answer is 0.
+    int lo = -1;              // never fits
+    int hi = kAv1MaxQuality;  // fits
+    while (hi - lo > 1) {
+        const int mid = (lo + hi) / 2;
+        (fits(mid) ? hi : lo) = mid;
+    }
+    // hi - 1 does not fit; look further below in case the length took a step back up there.
+    int pick = hi;
+    int misses = 1;
+    for (int q = pick - 2; q >= 0 && misses < kAv1FitLookBelow; --q) {
+        if (fits(q)) {
+            pick = q;
+            misses = 0;
+        } else {
+            ++misses;
+        }
+    }
+
+    best.found = true;
+    best.settings.quantiser = pick + 1;
+    best.frameBytes = frameBytesAt(pick);
+    best.airTimeSeconds = static_cast<double>(best.frameBytes) / kBytesPerSecond;
+    const PictureDecode decoded =
+        decodePayload(streams[static_cast<size_t>(pick)], pictureParams(best.settings));
+    best.psnrDb = psnrDb(decoded.picture, reference);
     return best;
 }
 

@@ -66,6 +66,26 @@ struct AirTimeFit {
                                                 const SourcePicture& source, double airTimeSeconds,
                                                 const FitGrid& grid = fullFitGrid());
 
+// The AV1 payload's fit: the finest AV1 quality (0..63, lower is sharper) whose frame string is
+// at most airTimeSeconds x 250 bytes long, with the frame size, syndromes, message, chroma and
+// speed left as the caller set them; the result's wavelet is Av1 and its quantiser gives the
+// quality (quantiser = quality + 1). Every quality tried is one AV1 encode at base.av1Speed:
+// quality 63 (nothing fits if it does not), six to bisect the 64 qualities, and one or more
+// below the answer. An encode takes 30 to 70 ms at 256 x 256 and speed 6, several times that
+// at speed 2.
+//
+// The frame length falls with the quality nearly always, but not strictly: libaom's decisions
+// can make a coarser quality a little longer (on synthetic pictures such as the test card the
+// length wanders by a packet over tens of qualities). So after the bisection the qualities just
+// finer than the answer are tried too, until kAv1FitLookBelow in a row do not fit: the quality
+// one finer than the answer never fits (or the answer is 0). A fitting quality further below
+// is missed. smallestFrameBytes is quality 63's frame, taken as the shortest (0 when the size
+// check rejects it). psnrDb is the decoded picture's against referencePicture, evaluations the
+// encodes run.
+inline constexpr int kAv1FitLookBelow = 2;
+[[nodiscard]] AirTimeFit fitAv1AirTime(const EncoderSettings& base, const SourcePicture& source,
+                                       double airTimeSeconds);
+
 // Longest frame string, in bytes, that plays out within the air time at 250 bytes per second.
 [[nodiscard]] size_t frameBytesWithin(double airTimeSeconds);
 

@@ -57,10 +57,14 @@ private:
 
 // The encoder options every subcommand that encodes takes, their settings (the sender's start-up
 // defaults where absent), and the source picture fitted from a picture file as the still view
-// shows it (nullopt, with the error printed, when it cannot be read).
+// shows it (nullopt, with the error printed, when it cannot be read). --codec wavelet (the
+// default) takes --wavelet, --red, --blue, --quantiser and --threshold; --codec av1 takes
+// --quality, --chroma and the AV1 encoder's speed, read from av1SpeedOption: --speed, except in
+// send, whose --speed scales the timers. Either codec's options beside the other are an error.
 extern const std::vector<std::string_view> kEncodeOptions;
 extern const std::vector<std::string_view> kEncodeFlags;
-[[nodiscard]] encoder::EncoderSettings encoderSettings(Options& opts);
+[[nodiscard]] encoder::EncoderSettings encoderSettings(Options& opts,
+                                                       std::string_view av1SpeedOption = "speed");
 [[nodiscard]] std::optional<encoder::SourcePicture> loadSourcePicture(std::string_view command,
                                                                       const std::string& path,
                                                                       const Options& opts);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "av1/av1_payload.h"
 #include "encoder/air_time.h"
 #include "encoder/encode_frame.h"
 #include "encoder/frame_format.h"
@@ -43,9 +44,31 @@ std::string frameReadProblem(encoder::FrameReadError error, int badCodeword) {
     return "unknown problem";
 }
 
+const char* av1ChromaName(int chroma) {
+    return chroma == encoder::kAv1Chroma444   ? "4:4:4"
+           : chroma == encoder::kAv1Chroma420 ? "4:2:0"
+                                              : "unknown chroma";
+}
+
 std::string fitFailure(const encoder::EncoderSettings& settings, double airTime,
                        size_t smallestFrameBytes) {
     char text[200];
+    if (settings.wavelet == encoder::Wavelet::Av1) {
+        // The fit takes quality 63's frame as the shortest.
+        if (smallestFrameBytes == 0) {
+            std::snprintf(text, sizeof text,
+                          "no AV1 quality fits a %d x %d frame with syndromes %d; reduce the "
+                          "parity",
+                          settings.frameSize, settings.frameSize, settings.syndromes);
+        } else {
+            std::snprintf(text, sizeof text,
+                          "no AV1 quality fits %.1f seconds: the %d x %d frame at quality 63 with "
+                          "syndromes %d takes %.1f seconds",
+                          airTime, settings.frameSize, settings.frameSize, settings.syndromes,
+                          static_cast<double>(smallestFrameBytes) / encoder::kBytesPerSecond);
+        }
+        return text;
+    }
     if (smallestFrameBytes == 0) {
         std::snprintf(text, sizeof text,
                       "no settings fit a %d x %d frame with syndromes %d; reduce the parity",
@@ -63,20 +86,43 @@ std::string fitFailure(const encoder::EncoderSettings& settings, double airTime,
 }  // namespace
 
 const std::vector<std::string_view> kEncodeOptions = {
-    "size", "wavelet", "red", "blue", "quantiser", "threshold", "syndromes", "callsign", "message"};
+    "size",     "wavelet", "red",   "blue",    "quantiser", "threshold", "syndromes",
+    "callsign", "message", "codec", "quality", "chroma",    "speed"};
 const std::vector<std::string_view> kEncodeFlags = {"preserve-aspect"};
 
-encoder::EncoderSettings encoderSettings(Options& opts) {
+encoder::EncoderSettings encoderSettings(Options& opts, std::string_view av1SpeedOption) {
     encoder::EncoderSettings settings;
     const int sizes[] = {48, 64, 96, 128, 256};
     settings.frameSize = sizes[opts.choice("size", {"48", "64", "96", "128", "256"}, 1)];
-    settings.wavelet =
-        static_cast<encoder::Wavelet>(opts.choice("wavelet", {"haar", "d4", "cdf97"}, 2));
-    settings.redFactor = opts.choice("red", {"2", "4"}, 1) == 0 ? 2 : 4;
-    settings.blueFactor = opts.choice("blue", {"2", "4"}, 1) == 0 ? 2 : 4;
-    settings.quantiser = opts.integer("quantiser", 1, 65, 1);
-    settings.threshold =
-        opts.integer("threshold", 0, 100, settings.frameSize == 256 ? kDefaultThreshold256 : 0);
+    const bool av1 = opts.choice("codec", {"wavelet", "av1"}, 0) == 1;
+    // Each codec's own settings are refused with the other: a value that would be silently
+    // ignored is a mistake the user should hear about.
+    const std::vector<std::string_view> waveletOnly = {"wavelet", "red", "blue", "quantiser",
+                                                       "threshold"};
+    const std::vector<std::string_view> av1Only = {"quality", "chroma", av1SpeedOption};
+    for (const std::string_view name : av1 ? waveletOnly : av1Only) {
+        if (!opts.value(name)) continue;
+        opts.fail(av1 ? "--codec av1 takes no --" + std::string(name) +
+                            " (its settings are --quality, --chroma and --" +
+                            std::string(av1SpeedOption) + ")"
+                      : "--" + std::string(name) + " is an AV1 setting; add --codec av1");
+    }
+    if (av1) {
+        settings.wavelet = encoder::Wavelet::Av1;
+        settings.quantiser =
+            opts.integer("quality", av1::kMinQuality, av1::kMaxQuality, av1::kDefaultQuality) + 1;
+        settings.av1Chroma = opts.choice("chroma", {"444", "420"}, 0) == 0 ? encoder::kAv1Chroma444
+                                                                           : encoder::kAv1Chroma420;
+        settings.av1Speed = opts.integer(av1SpeedOption, 0, 9, av1::kSendSpeed);
+    } else {
+        settings.wavelet =
+            static_cast<encoder::Wavelet>(opts.choice("wavelet", {"haar", "d4", "cdf97"}, 2));
+        settings.redFactor = opts.choice("red", {"2", "4"}, 1) == 0 ? 2 : 4;
+        settings.blueFactor = opts.choice("blue", {"2", "4"}, 1) == 0 ? 2 : 4;
+        settings.quantiser = opts.integer("quantiser", 1, 65, 1);
+        settings.threshold =
+            opts.integer("threshold", 0, 100, settings.frameSize == 256 ? kDefaultThreshold256 : 0);
+    }
     settings.syndromes = opts.integer("syndromes", 4, 254, 32);
     settings.callsign = opts.value("callsign").value_or("");
     settings.message = opts.value("message").value_or("");
@@ -106,7 +152,8 @@ int runEncode(const std::vector<std::string_view>& args) {
     // The fit chooses these itself; a value given beside it would be silently overruled.
     const bool fit = opts.value("air-time").has_value();
     const double airTime = opts.number("air-time", 0.1, 3600.0, 0.0);
-    for (const char* chosen : {"wavelet", "red", "blue", "quantiser", "threshold"}) {
+    const bool av1 = settings.wavelet == encoder::Wavelet::Av1;
+    for (const char* chosen : {"wavelet", "red", "blue", "quantiser", "threshold", "quality"}) {
         if (fit && opts.value(chosen)) {
             opts.fail(std::string("--air-time chooses --") + chosen + " itself; leave it out");
         }
@@ -123,15 +170,23 @@ int runEncode(const std::vector<std::string_view>& args) {
     settings.sourceKind = encoder::SourceKind::Still;
     settings.sourcePath = input;
     if (fit) {
-        const encoder::AirTimeFit chosen = encoder::fitAirTime(settings, *source, airTime);
+        const encoder::AirTimeFit chosen = av1 ? encoder::fitAv1AirTime(settings, *source, airTime)
+                                               : encoder::fitAirTime(settings, *source, airTime);
         if (!chosen.found) {
             reportError(kCommand, fitFailure(settings, airTime, chosen.smallestFrameBytes));
             return kExitRejected;
         }
         settings = chosen.settings;
-        std::printf("fit:       %s, red %d, blue %d, quantiser %d, threshold %d\n",
-                    std::string(encoder::waveletName(settings.wavelet)).c_str(), settings.redFactor,
-                    settings.blueFactor, settings.quantiser, settings.threshold);
+        if (av1) {
+            std::printf("fit:       AV1 %s, quality %d, speed %d\n",
+                        av1ChromaName(settings.av1Chroma), encoder::av1Quality(settings.quantiser),
+                        settings.av1Speed);
+        } else {
+            std::printf("fit:       %s, red %d, blue %d, quantiser %d, threshold %d\n",
+                        std::string(encoder::waveletName(settings.wavelet)).c_str(),
+                        settings.redFactor, settings.blueFactor, settings.quantiser,
+                        settings.threshold);
+        }
         std::printf("           PSNR %.2f dB, %zu bytes, %.1f of %.1f seconds on air\n",
                     chosen.psnrDb, chosen.frameBytes, chosen.airTimeSeconds, airTime);
     }
@@ -144,6 +199,10 @@ int runEncode(const std::vector<std::string_view>& args) {
             std::fprintf(stderr, "%s\n", line.c_str());
         }
         return kExitRejected;
+    }
+    if (result.error == encoder::EncodeError::Av1Failed) {
+        reportError(kCommand, "the AV1 encoder gave no frame");
+        return kExitFailure;
     }
     if (result.error != encoder::EncodeError::None) {
         reportError(kCommand, "the settings describe no frame");
@@ -217,9 +276,20 @@ int runInfo(const std::vector<std::string_view>& args) {
         params ? std::string(encoder::waveletName(params->wavelet)) : "unknown";
     std::printf("header:    t %d, k %d, frame counter %u\n", header->t, header->k,
                 static_cast<unsigned>(header->counter));
-    std::printf("picture:   %d x %d, %s (%c), red factor %d, blue factor %d, step %d\n",
-                header->frameSize, header->frameSize, wavelet.c_str(), letter, header->redFactor,
-                header->blueFactor, header->step);
+    if (params && encoder::isAv1(*params)) {
+        // Both factor fields carry the chroma, the step the quality.
+        const std::string chroma = header->redFactor == header->blueFactor
+                                       ? av1ChromaName(header->redFactor)
+                                       : "unknown chroma (factors " +
+                                             std::to_string(header->redFactor) + ", " +
+                                             std::to_string(header->blueFactor) + ")";
+        std::printf("picture:   %d x %d, AV1 (%c), chroma %s, quality %d\n", header->frameSize,
+                    header->frameSize, letter, chroma.c_str(), header->step);
+    } else {
+        std::printf("picture:   %d x %d, %s (%c), red factor %d, blue factor %d, step %d\n",
+                    header->frameSize, header->frameSize, wavelet.c_str(), letter,
+                    header->redFactor, header->blueFactor, header->step);
+    }
     std::printf("payload:   L %d bytes, fill f %d, row r %d, codeword n' %d\n", header->length,
                 header->fill, header->r(), header->codewordLength());
     std::printf("label:     \"%s\"\n", header->label.c_str());

@@ -168,11 +168,13 @@ int runReceive(const std::vector<std::string_view>& args) {
 int runSend(const std::vector<std::string_view>& args) {
     constexpr std::string_view kCommand = "send";
     std::vector<std::string_view> valued = kEncodeOptions;
-    valued.insert(valued.end(), {"tonebox-port", "frames", "speed"});
+    // kEncodeOptions has --speed already: here it is the timers' scale, and the AV1 encoder's
+    // speed is --av1-speed.
+    valued.insert(valued.end(), {"tonebox-port", "frames", "av1-speed"});
     std::vector<std::string_view> flags = kEncodeFlags;
     flags.push_back("no-tonebox");
     Options opts(kCommand, args, valued, flags);
-    encoder::EncoderSettings settings = encoderSettings(opts);
+    encoder::EncoderSettings settings = encoderSettings(opts, "av1-speed");
     const int port = opts.integer("tonebox-port", 1, 65535, sender::kModulatorPort);
     const int frames = opts.integer("frames", 1, 1 << 30, 1);
     const double speed = opts.number("speed", 0.01, 10000.0, 1.0);

@@ -219,6 +219,10 @@ int runSimulate(const std::vector<std::string_view>& args) {
             }
             return kExitRejected;
         }
+        if (sent.error == encoder::EncodeError::Av1Failed) {
+            reportError(kCommand, "the AV1 encoder gave no frame");
+            return kExitFailure;
+        }
         if (sent.error != encoder::EncodeError::None) {
             reportError(kCommand, "the settings describe no frame");
             return kExitUsage;

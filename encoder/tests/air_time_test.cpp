@@ -185,6 +185,101 @@ TEST(AirTimeFitting, BadBaseSettingsFindNothing) {
     EXPECT_FALSE(fitAirTime(base, testCard(), 30.0).found);
 }
 
+// ---- the AV1 payload's fit: one setting, the quality ----
+
+EncoderSettings av1Base(int frameSize, int chroma) {
+    EncoderSettings s = fitBase(frameSize);
+    s.wavelet = Wavelet::Av1;
+    s.av1Chroma = chroma;
+    s.syndromes = 8;  // little parity, so that the quality moves the frame length by packets
+    return s;
+}
+
+EncodeResult av1Frame(EncoderSettings s, const SourcePicture& picture, int quality) {
+    s.wavelet = Wavelet::Av1;
+    s.quantiser = quality + 1;
+    EncoderState state;
+    return ENCODEFRAME(s, picture, state, kEncodePreview);
+}
+
+// The air time of each case is that of the frame at a middle quality, so that the answer lies
+// inside the range and the bisection has work to do.
+TEST(Av1AirTimeFitting, FinestFittingQualityAndWhatENCODEFRAMESends) {
+    const NamedPicture pictures[] = {{"test card", testCard()}, {"zone plate", zonePlate()}};
+    for (const auto& [name, picture] : pictures) {
+        for (const int chroma : {kAv1Chroma444, kAv1Chroma420}) {
+            for (const int middle : {12, 40}) {
+                SCOPED_TRACE(testing::Message() << name << ", 64 x 64, chroma " << chroma
+                                                << ", air time of quality " << middle);
+                EncoderSettings base = av1Base(64, chroma);
+                base.message = "av1 fit";
+                const EncodeResult reference = av1Frame(base, picture, middle);
+                ASSERT_EQ(reference.error, EncodeError::None);
+                const double seconds = static_cast<double>(reference.frame.size()) / 250.0;
+                const AirTimeFit fit = fitAv1AirTime(base, picture, seconds);
+                ASSERT_TRUE(fit.found);
+                const int quality = av1Quality(fit.settings.quantiser);
+                SCOPED_TRACE(testing::Message() << "quality " << quality << ", " << fit.frameBytes
+                                                << " bytes, " << fit.psnrDb << " dB");
+                EXPECT_EQ(fit.settings.wavelet, Wavelet::Av1);
+                EXPECT_EQ(fit.settings.av1Chroma, chroma);
+                EXPECT_EQ(fit.settings.message, base.message);
+                EXPECT_EQ(fit.settings.syndromes, base.syndromes);
+                EXPECT_LE(fit.frameBytes, frameBytesWithin(seconds));
+                EXPECT_DOUBLE_EQ(fit.airTimeSeconds, fit.frameBytes / 250.0);
+                EXPECT_LT(fit.evaluations, 16) << "a bisection, not a scan";
+
+                const EncodeResult sent = av1Frame(base, picture, quality);
+                ASSERT_EQ(sent.error, EncodeError::None);
+                EXPECT_EQ(sent.frame.size(), fit.frameBytes);
+                EXPECT_DOUBLE_EQ(psnrDb(sent.preview, referencePicture(picture, 64)), fit.psnrDb);
+                if (quality > 0) {
+                    const EncodeResult finer = av1Frame(base, picture, quality - 1);
+                    EXPECT_GT(finer.frame.size(), frameBytesWithin(seconds))
+                        << "quality " << quality - 1 << " fits too";
+                }
+            }
+        }
+    }
+}
+
+TEST(Av1AirTimeFitting, AmpleAirGivesTheFinestQuality) {
+    const AirTimeFit fit = fitAv1AirTime(av1Base(48, kAv1Chroma444), gradient(), 600.0);
+    ASSERT_TRUE(fit.found);
+    EXPECT_EQ(av1Quality(fit.settings.quantiser), 0);
+    EXPECT_EQ(fit.evaluations, 7) << "quality 63, then the bisection";
+}
+
+TEST(Av1AirTimeFitting, NothingFitsBelowQuality63sFrame) {
+    const EncoderSettings base = av1Base(64, kAv1Chroma420);
+    const AirTimeFit fit = fitAv1AirTime(base, zonePlate(), 1.0);
+    EXPECT_FALSE(fit.found);
+    const EncodeResult coarsest = av1Frame(base, zonePlate(), kAv1MaxQuality);
+    ASSERT_EQ(coarsest.error, EncodeError::None);
+    EXPECT_EQ(fit.smallestFrameBytes, coarsest.frame.size());
+    EXPECT_GT(fit.smallestFrameBytes, frameBytesWithin(1.0));
+    // That frame fits once the air time allows it, and is then the answer or a finer one.
+    const AirTimeFit enough =
+        fitAv1AirTime(base, zonePlate(), static_cast<double>(fit.smallestFrameBytes) / 250.0);
+    ASSERT_TRUE(enough.found);
+    EXPECT_LE(enough.frameBytes, fit.smallestFrameBytes);
+}
+
+TEST(Av1AirTimeFitting, BadBaseSettingsFindNothing) {
+    EncoderSettings base = av1Base(64, kAv1Chroma444);
+    base.frameSize = 100;
+    EXPECT_FALSE(fitAv1AirTime(base, testCard(), 30.0).found);
+    base = av1Base(64, kAv1Chroma444);
+    base.av1Chroma = 4;
+    EXPECT_FALSE(fitAv1AirTime(base, testCard(), 30.0).found);
+    base = av1Base(64, kAv1Chroma444);
+    base.av1Speed = 10;
+    EXPECT_FALSE(fitAv1AirTime(base, testCard(), 30.0).found);
+    base = av1Base(64, kAv1Chroma444);
+    base.syndromes = 1;
+    EXPECT_FALSE(fitAv1AirTime(base, testCard(), 30.0).found);
+}
+
 // ---- against every point of the full grid ----
 
 // An exhaustive search of the full grid at 48 x 48 takes seconds even without sanitizers, so

@@ -88,6 +88,83 @@ check "air-time too short writes nothing" test ! -e "$work/short.frame"
 err=$("$vistrel" encode "$work/card.png" -o "$work/x" --air-time 15 --wavelet d4 2>&1)
 check "air-time refuses a setting it chooses" has "$err" 'air-time chooses --wavelet'
 
+# The AV1 payload: another codec in the same frame format, with its own options.
+png_side() {  # png_side FILE: width and height from the IHDR chunk
+    python3 -c 'import struct, sys
+print("%d x %d" % struct.unpack(">II", open(sys.argv[1], "rb").read()[16:24]))' "$1"
+}
+same_pixels() { python3 "$(dirname "$0")/../same_pixels.py" "$@"; }
+out=$("$vistrel" encode "$work/card.png" -o "$work/av1.frame" --codec av1 --callsign "PA0VIS " \
+    --preview "$work/av1-preview.png")
+check "encode --codec av1 prints the status line" \
+    has "$out" '^64x64 pixels,  AV1 compression,  [0-9]*\.[0-9] seconds/frame$'
+info=$("$vistrel" info "$work/av1.frame")
+check "info says AV1, its chroma and quality" \
+    has "$info" '^picture:   64 x 64, AV1 (A), chroma 4:4:4, quality 32$'
+check "info finds the AV1 frame intact" has "$info" 'every codeword and the CRC are good'
+out=$("$vistrel" decode "$work/av1.frame" -o "$work/av1-rx.png")
+check "decode decodes an AV1 frame" has "$out" '^1 picture decoded; the last, 64 x 64'
+check "decode names the AV1 frame" has "$out" '^AV1 compression$'
+check "the decoded AV1 picture is 64 x 64" test "$(png_side "$work/av1-rx.png")" = "64 x 64"
+check "the decoded AV1 picture is the sender's preview" \
+    same_pixels "$work/av1-rx.png" "$work/av1-preview.png"
+"$vistrel" encode "$work/card.png" -o "$work/av1-420.frame" --codec av1 --chroma 420 \
+    --quality 50 --speed 2 --size 96 >/dev/null
+check "--chroma, --quality and --size reach the AV1 header" \
+    has "$("$vistrel" info "$work/av1-420.frame")" '^picture:   96 x 96, AV1 (A), chroma 4:2:0, quality 50$'
+"$vistrel" decode "$work/av1-420.frame" -o "$work/av1-420.png" >/dev/null
+check "a 4:2:0 frame decodes to 96 x 96" test "$(png_side "$work/av1-420.png")" = "96 x 96"
+"$vistrel" encode "$work/card.png" -o "$work/av1-fine.frame" --codec av1 --quality 0 >/dev/null
+"$vistrel" encode "$work/card.png" -o "$work/av1-coarse.frame" --codec av1 --quality 63 >/dev/null
+check "a finer AV1 quality makes a longer frame" \
+    test "$(stat -c %s "$work/av1-fine.frame")" -gt "$(stat -c %s "$work/av1-coarse.frame")"
+for refused in "--wavelet d4" "--red 2" "--blue 2" "--quantiser 3" "--threshold 10"; do
+    # shellcheck disable=SC2086 # the option and its value are two words
+    check "--codec av1 refuses $refused" \
+        test "$(status "$vistrel" encode "$work/card.png" -o "$work/x" --codec av1 $refused)" -eq 2
+done
+err=$("$vistrel" encode "$work/card.png" -o "$work/x" --codec av1 --quantiser 3 2>&1)
+check "the refusal names the AV1 settings" \
+    has "$err" 'codec av1 takes no --quantiser (its settings are --quality, --chroma and --speed)'
+for refused in "--quality 20" "--chroma 420" "--speed 2"; do
+    # shellcheck disable=SC2086
+    check "the wavelets refuse $refused" \
+        test "$(status "$vistrel" encode "$work/card.png" -o "$work/x" $refused)" -eq 2
+done
+err=$("$vistrel" encode "$work/card.png" -o "$work/x" --codec wavelet --quality 20 2>&1)
+check "the refusal says to add --codec av1" has "$err" 'quality is an AV1 setting; add --codec av1'
+check "AV1 quality above 63 exits 2" \
+    test "$(status "$vistrel" encode "$work/card.png" -o "$work/x" --codec av1 --quality 64)" -eq 2
+check "AV1 speed above 9 exits 2" \
+    test "$(status "$vistrel" encode "$work/card.png" -o "$work/x" --codec av1 --speed 10)" -eq 2
+check "unknown codec exits 2" \
+    test "$(status "$vistrel" encode "$work/card.png" -o "$work/x" --codec vp9)" -eq 2
+check "refused runs write no frame" test ! -e "$work/x"
+# The card's AV1 frames run from about 3.4 s (quality 63) to 6.1 s (quality 0) at syndromes 8.
+out=$("$vistrel" encode "$work/card.png" -o "$work/av1-fit.frame" --codec av1 --air-time 5 \
+    --syndromes 8)
+check "air-time with AV1 prints the chosen quality" \
+    has "$out" '^fit:       AV1 4:4:4, quality [0-9]*, speed 6$'
+check "air-time with AV1 fits its air time" test "$(stat -c %s "$work/av1-fit.frame")" -le 1250
+quality=$(grep -o 'quality [0-9]*' <<<"$out" | grep -o '[0-9]*')
+check "the fitted quality reaches the header" \
+    has "$("$vistrel" info "$work/av1-fit.frame")" "AV1 (A), chroma 4:4:4, quality $quality\$"
+err=$("$vistrel" encode "$work/card.png" -o "$work/av1-short.frame" --codec av1 --air-time 2 \
+    2>&1 >/dev/null)
+check "air-time too short for AV1 quality 63 says so" \
+    has "$err" 'no AV1 quality fits 2.0 seconds: the 64 x 64 frame at quality 63'
+check "air-time too short for AV1 exits 3" \
+    test "$(status "$vistrel" encode "$work/card.png" -o "$work/av1-short.frame" --codec av1 \
+        --air-time 2)" -eq 3
+check "air-time too short for AV1 writes nothing" test ! -e "$work/av1-short.frame"
+err=$("$vistrel" encode "$work/card.png" -o "$work/x" --codec av1 --air-time 5 --quality 9 2>&1)
+check "air-time refuses --quality" has "$err" 'air-time chooses --quality'
+out=$("$vistrel" simulate "$work/card.png" --codec av1 --chroma 420 --frames 2 --loss 10% --seed 3)
+check "simulate takes AV1 frames through 10% loss" has "$out" '^decoded 2 of 2 frames'
+check "the received AV1 pictures are the preview" has "$out" 'identical$'
+check "simulate refuses wavelet options with AV1" \
+    test "$(status "$vistrel" simulate "$work/card.png" --codec av1 --red 2)" -eq 2
+
 # Frame strings through the receiver, and the movies it records.
 "$vistrel" encode "$work/card.png" -o "$work/second.frame" --counter 514 --wavelet d4 >/dev/null
 out=$("$vistrel" decode "$work/card.frame" "$work/second.frame" -o "$work/rx.png" \
@@ -189,6 +266,27 @@ if [ -n "$tonebox" ]; then
         has "$("$vistrel" tv-info "$work"/rx/*.tv)" '^records:  3 '
     wait "$tb_pid"
     check "tonebox ends on exit" has "$(cat "$work/tonebox.log")" 'exit'
+
+    # An AV1 frame the same way; send's --speed is its timers', the encoder's is --av1-speed.
+    timeout 60 "$vistrel" receive --port 0 --out "$work/rx-av1" --frames 1 \
+        >"$work/receive-av1.log" 2>&1 &
+    rx_pid=$!
+    rx_port=$(port_of "$work/receive-av1.log" 'port [0-9]*')
+    timeout 60 "$tonebox" --simulate --defaults --port 0 --rx-port "$rx_port" --speed 50 \
+        --loss 0.1 --seed 2 >"$work/tonebox-av1.log" 2>&1 &
+    tb_pid=$!
+    tb_port=$(port_of "$work/tonebox-av1.log" 'sender on 127.0.0.1:[0-9]*')
+    timeout 60 "$vistrel" send "$work/card.png" --no-tonebox --tonebox-port "$tb_port" \
+        --frames 1 --speed 50 --codec av1 --av1-speed 8 --callsign "PA0VIS " \
+        >"$work/send-av1.log" 2>&1
+    check "send sends an AV1 frame" has "$(cat "$work/send-av1.log")" \
+        '^frame 1 of 1 sent: .*AV1 compression'
+    wait "$rx_pid"
+    check "receive takes the AV1 frame" has "$(cat "$work/receive-av1.log")" \
+        '^good frame 1: 64 x 64'
+    wait "$tb_pid"
+    check "send refuses --speed 0..9 as the AV1 speed" test "$(status "$vistrel" send \
+        "$work/card.png" --no-tonebox --codec av1 --av1-speed 12)" -eq 2
 fi
 
 # The modem: frame strings to audio and back, bit for bit, and bad recordings refused.
