@@ -2,11 +2,14 @@
 // same pictures, as CSV for scripts/quality_sweep.py (which draws the tables and the plot of
 // docs/QUALITY.md); and the air-time fit against an exhaustive search of its full grid.
 
+#include <QImage>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,13 +24,16 @@ namespace {
 using namespace encoder;
 
 constexpr std::string_view kUsage =
-    "Usage: quality_sweep points CSV\n"
+    "Usage: quality_sweep points CSV [PICTURE...]\n"
     "       quality_sweep fitcheck CSV\n"
     "\n"
     "points    every Vistrel setting of the sweep grid (wavelet, factors 2/2 and 4/4,\n"
-    "          thresholds 0, 20, 50, 100, quantisers 1..65; syndromes 32) and every step of\n"
-    "          the peers' quality scales, on each picture at 64, 128 and 256: coded bytes,\n"
-    "          frame-string bytes, PSNR (RGB and luma) against the N x N picture\n"
+    "          thresholds 0, 20, 50, 100, quantisers 1..65; syndromes 32), every AV1\n"
+    "          quality 0..63 in 4:4:4 and 4:2:0 (the send speed) and every step of the\n"
+    "          peers' quality scales, on each picture at 64, 128 and 256: coded bytes,\n"
+    "          frame-string bytes, PSNR (RGB and luma) against the N x N picture. PICTURE\n"
+    "          files (any format Qt reads) join the generated ones, named by their file\n"
+    "          name: the middle square of each, smoothly scaled to 256 x 256\n"
     "fitcheck  fitAirTime against searchGridExhaustively over the full 8580-point grid,\n"
     "          with the time each took\n"
     "\n"
@@ -112,12 +118,44 @@ SourcePicture landscape() {
 }
 
 struct NamedPicture {
-    const char* name;
+    std::string name;
     SourcePicture picture;
 };
 
-std::vector<NamedPicture> pictures() {
-    return {{"card", testCard()}, {"gradient", gradient()}, {"landscape", landscape()}};
+// The middle square of a picture file, smoothly scaled to the source square; nullopt when Qt
+// cannot read it.
+std::optional<SourcePicture> pictureFile(const std::string& path) {
+    QImage image(QString::fromStdString(path));
+    if (image.isNull()) return std::nullopt;
+    const int side = std::min(image.width(), image.height());
+    image = image.copy((image.width() - side) / 2, (image.height() - side) / 2, side, side)
+                .scaled(kSourceSide, kSourceSide, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                .convertToFormat(QImage::Format_RGB32);
+    SourcePicture p;
+    for (int y = 0; y < kSourceSide; ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < kSourceSide; ++x) {
+            p.set(x, y, static_cast<uint8_t>(qRed(line[x])), static_cast<uint8_t>(qGreen(line[x])),
+                  static_cast<uint8_t>(qBlue(line[x])));
+        }
+    }
+    return p;
+}
+
+std::vector<NamedPicture> pictures(const std::vector<std::string>& files = {}) {
+    std::vector<NamedPicture> all{
+        {"card", testCard()}, {"gradient", gradient()}, {"landscape", landscape()}};
+    for (const std::string& file : files) {
+        std::optional<SourcePicture> p = pictureFile(file);
+        if (!p) {
+            std::fprintf(stderr, "quality_sweep: cannot read '%s'; left out\n", file.c_str());
+            continue;
+        }
+        std::string name = file.substr(file.find_last_of('/') + 1);
+        name = name.substr(0, name.find('.'));
+        all.push_back({name, std::move(*p)});
+    }
+    return all;
 }
 
 std::string settingsText(const EncoderSettings& s) {
@@ -126,12 +164,12 @@ std::string settingsText(const EncoderSettings& s) {
            std::to_string(s.threshold) + " q" + std::to_string(s.quantiser);
 }
 
-int points(std::FILE* out) {
+int points(std::FILE* out, const std::vector<std::string>& files) {
     std::fprintf(out, "picture,n,codec,setting,coded_bytes,air_bytes,rgb_db,luma_db\n");
-    for (const NamedPicture& p : pictures()) {
+    for (const NamedPicture& p : pictures(files)) {
         for (const int n : {64, 128, 256}) {
             const Picture reference = referencePicture(p.picture, n);
-            std::fprintf(stderr, "quality_sweep: %s at %d\n", p.name, n);
+            std::fprintf(stderr, "quality_sweep: %s at %d\n", p.name.c_str(), n);
             for (const Wavelet w : {Wavelet::Haar, Wavelet::D4, Wavelet::Cdf97}) {
                 for (const int f : {2, 4}) {
                     for (const int t : {0, 20, 50, 100}) {
@@ -145,12 +183,29 @@ int points(std::FILE* out) {
                             EncoderState state;
                             const EncodeResult r = ENCODEFRAME(s, p.picture, state, kEncodePreview);
                             if (r.error != EncodeError::None) continue;
-                            std::fprintf(out, "%s,%d,Vistrel,%s,%zu,%zu,%.3f,%.3f\n", p.name, n,
-                                         settingsText(s).c_str(), r.coded.size(), r.frame.size(),
-                                         psnrDb(r.preview, reference),
+                            std::fprintf(out, "%s,%d,Vistrel,%s,%zu,%zu,%.3f,%.3f\n",
+                                         p.name.c_str(), n, settingsText(s).c_str(), r.coded.size(),
+                                         r.frame.size(), psnrDb(r.preview, reference),
                                          lumaPsnrDb(r.preview, reference));
                         }
                     }
+                }
+            }
+            // The AV1 payload in the same frame, through ENCODEFRAME like the wavelets.
+            for (const int chroma : {kAv1Chroma444, kAv1Chroma420}) {
+                for (int quality = 0; quality <= kAv1MaxQuality; ++quality) {
+                    EncoderSettings s;
+                    s.frameSize = n;
+                    s.wavelet = Wavelet::Av1;
+                    s.av1Chroma = chroma;
+                    s.quantiser = quality + 1;
+                    EncoderState state;
+                    const EncodeResult r = ENCODEFRAME(s, p.picture, state, kEncodePreview);
+                    if (r.error != EncodeError::None) continue;
+                    std::fprintf(out, "%s,%d,%s,quality %d,%zu,%zu,%.3f,%.3f\n", p.name.c_str(), n,
+                                 chroma == kAv1Chroma444 ? "Av1-444" : "Av1-420", quality,
+                                 r.coded.size(), r.frame.size(), psnrDb(r.preview, reference),
+                                 lumaPsnrDb(r.preview, reference));
                 }
             }
             const std::vector<uint8_t> rgb = bench::rgbBytes(reference);
@@ -159,8 +214,8 @@ int points(std::FILE* out) {
                     const std::vector<uint8_t> coded = peer.encode(rgb, n, setting);
                     const Picture back = bench::pictureFromRgb(peer.decode(coded, n), n);
                     if (back.size != n) continue;
-                    std::fprintf(out, "%s,%d,%s,%s %d,%zu,%zu,%.3f,%.3f\n", p.name, n, peer.name,
-                                 peer.settingName, setting, coded.size(), coded.size(),
+                    std::fprintf(out, "%s,%d,%s,%s %d,%zu,%zu,%.3f,%.3f\n", p.name.c_str(), n,
+                                 peer.name, peer.settingName, setting, coded.size(), coded.size(),
                                  psnrDb(back, reference), lumaPsnrDb(back, reference));
                 }
             }
@@ -182,7 +237,8 @@ int fitcheck(std::FILE* out) {
     for (const NamedPicture& p : pictures()) {
         for (const Case& c : cases) {
             for (const double seconds : c.seconds) {
-                std::fprintf(stderr, "quality_sweep: fit %s at %d, %.0f s\n", p.name, c.n, seconds);
+                std::fprintf(stderr, "quality_sweep: fit %s at %d, %.0f s\n", p.name.c_str(), c.n,
+                             seconds);
                 EncoderSettings base;
                 base.frameSize = c.n;
                 base.syndromes = c.syndromes;
@@ -194,8 +250,8 @@ int fitcheck(std::FILE* out) {
                 const auto ms = [](auto d) {
                     return std::chrono::duration<double, std::milli>(d).count();
                 };
-                std::fprintf(out, "%s,%d,%d,%.0f,%s,%.3f,%zu,%d,%.1f,%s,%.3f,%zu,%.0f\n", p.name,
-                             c.n, c.syndromes, seconds,
+                std::fprintf(out, "%s,%d,%d,%.0f,%s,%.3f,%zu,%d,%.1f,%s,%.3f,%zu,%.0f\n",
+                             p.name.c_str(), c.n, c.syndromes, seconds,
                              fit.found ? settingsText(fit.settings).c_str() : "none", fit.psnrDb,
                              fit.frameBytes, fit.evaluations, ms(t1 - t0),
                              best.found ? settingsText(best.settings).c_str() : "none", best.psnrDb,
@@ -217,7 +273,8 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    if (args.size() != 2 || (args[0] != "points" && args[0] != "fitcheck")) {
+    if (args.size() < 2 || (args[0] != "points" && args[0] != "fitcheck") ||
+        (args[0] == "fitcheck" && args.size() != 2)) {
         std::fputs(kUsage.data(), stderr);
         return 2;
     }
@@ -229,7 +286,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quality_sweep: cannot write '%s'\n", partial.c_str());
         return 1;
     }
-    const int status = args[0] == "points" ? points(out) : fitcheck(out);
+    const std::vector<std::string> files(args.begin() + 2, args.end());
+    const int status = args[0] == "points" ? points(out, files) : fitcheck(out);
     if (std::fclose(out) != 0 || std::rename(partial.c_str(), path.c_str()) != 0) {
         std::fprintf(stderr, "quality_sweep: cannot write '%s'\n", path.c_str());
         return 1;

@@ -3,9 +3,12 @@
 docs/quality.png (PSNR against bytes, drawn with gnuplot).
 
     scripts/quality_sweep.py [--build DIR] [--docs DIR] [--points CSV] [--fitcheck CSV]
+                             [--photos DIR]
 
 --points/--fitcheck reuse CSV files of an earlier run instead of sweeping again (the sweep takes
-some minutes; the fit check's exhaustive searches at 256 x 256 most of them).
+some minutes; the fit check's exhaustive searches at 256 x 256 most of them). --photos: the
+folder of Debian's python3-skimage sample pictures (by default where that package puts them);
+its photographs with a clear licence join the project's own pictures when it is there.
 """
 import argparse
 import csv
@@ -20,6 +23,8 @@ BYTES_PER_SECOND = 250
 AIR_TIMES = [4, 8, 15, 30, 60]  # seconds, for the tables
 SERIES = [  # (key, label in tables and plot)
     ("Vistrel-air", "Vistrel frame string"),
+    ("Av1-444-air", "AV1 4:4:4 frame string"),
+    ("Av1-420-air", "AV1 4:2:0 frame string"),
     ("Vistrel", "Vistrel coded stream"),
     ("Jpeg", "libjpeg-turbo"),
     ("Webp", "libwebp"),
@@ -30,14 +35,29 @@ PICTURES = {
     "gradient": "generated gradient (encoder/test_pictures.h)",
     "landscape": "fractal landscape made by bench/quality_sweep.cpp (seed 7)",
 }
+# Photographs Debian ships in python3-skimage with a clear licence (its skimage/data/_fetchers.py
+# says so for each); the middle square of each is scaled to 256 x 256.
+PHOTOS_DIR = "/usr/lib/python3/dist-packages/skimage/data"
+PHOTOS = {
+    "astronaut.png": "astronaut: NASA photograph, public domain",
+    "coffee.png": "coffee: cup of coffee, CC0 (Rachel Michetti)",
+    "chelsea.png": "chelsea: cat, CC0 (Stefan van der Walt)",
+    "rocket.jpg": "rocket: launch, SpaceX, public domain",
+    "hubble_deep_field.jpg": "hubble_deep_field: NASA, public domain",
+    "retina.jpg": "retina: fundus photograph, CC0 (Mikael Haggstrom)",
+}
+PLOT_PICTURES = ["card", "landscape", "astronaut", "coffee", "chelsea"]
+# The pictures with the statistics of photographs: the gains and the 30 dB budget are
+# summarised over these (the test card and the gradient are shown, not averaged).
+PHOTOGRAPH_LIKE = ["landscape"] + [name.split(".")[0] for name in PHOTOS]
 
 
-def run_sweep(build, mode, path):
+def run_sweep(build, mode, path, files=()):
     program = os.path.join(build, "bin", "quality_sweep")
     if not os.access(program, os.X_OK):
         sys.exit(f"quality_sweep.py: {program} not found; build the quality_sweep target first")
     print(f"quality_sweep.py: running {program} {mode} (some minutes)", file=sys.stderr)
-    subprocess.run([program, mode, path], check=True)
+    subprocess.run([program, mode, path, *files], check=True)
 
 
 def read_csv(path):
@@ -53,8 +73,9 @@ def fronts(points):
         key = (p["picture"], int(p["n"]))
         rgb, luma = float(p["rgb_db"]), float(p["luma_db"])
         raw[key + (p["codec"],)].append((int(p["coded_bytes"]), rgb, luma, p["setting"]))
-        if p["codec"] == "Vistrel":
-            raw[key + ("Vistrel-air",)].append((int(p["air_bytes"]), rgb, luma, p["setting"]))
+        if p["codec"] in ("Vistrel", "Av1-444", "Av1-420"):
+            raw[key + (p["codec"] + "-air",)].append(
+                (int(p["air_bytes"]), rgb, luma, p["setting"]))
     out = {}
     for key, pts in raw.items():
         pts.sort(key=lambda t: (t[0], -t[1]))
@@ -85,6 +106,75 @@ def table(front_map, picture, n):
     return "\n".join(lines)
 
 
+def mean_gain(front_map, picture, n, series, points=24):
+    """Mean RGB PSNR gain of series over the fixed format's frame string at equal frame-string
+    bytes, over the fixed format's own range: budgets spaced evenly in log bytes from its
+    smallest frame to its largest best point."""
+    base = front_map.get((picture, n, "Vistrel-air"), [])
+    other = front_map.get((picture, n, series), [])
+    if len(base) < 2 or not other:
+        return None
+    lo, hi = base[0][0], base[-1][0]
+    gains = []
+    for i in range(points):
+        budget = lo * (hi / lo) ** (i / (points - 1))
+        a, b = best_within(other, budget), best_within(base, budget)
+        if a and b:
+            gains.append(a[1] - b[1])
+    return sum(gains) / len(gains) if gains else None
+
+
+def bytes_for(front_map, picture, n, series, db):
+    fitting = [t for t in front_map.get((picture, n, series), []) if t[1] >= db]
+    return min(t[0] for t in fitting) if fitting else None
+
+
+def median(values):
+    values = sorted(values)
+    if not values:
+        return None
+    mid = len(values) // 2
+    return values[mid] if len(values) % 2 else (values[mid - 1] + values[mid]) / 2
+
+
+def av1_section(front_map, pictures, sizes):
+    photos = [p for p in PHOTOGRAPH_LIKE if p in pictures]
+    lines = ["| picture | " + " | ".join(f"{n}: AV1 4:4:4 / 4:2:0" for n in sizes) + " |",
+             "|---|" + "---|" * len(sizes)]
+    summary = {}
+    for picture in pictures:
+        cells = []
+        for n in sizes:
+            g4 = mean_gain(front_map, picture, n, "Av1-444-air")
+            g2 = mean_gain(front_map, picture, n, "Av1-420-air")
+            cells.append(" / ".join("-" if g is None else f"{g:+.1f}" for g in (g4, g2)))
+        lines.append(f"| {picture} | " + " | ".join(cells) + " |")
+    means = []
+    for n in sizes:
+        pair = []
+        for series in ("Av1-444-air", "Av1-420-air"):
+            gains = [g for g in (mean_gain(front_map, p, n, series) for p in photos)
+                     if g is not None]
+            pair.append(sum(gains) / len(gains) if gains else None)
+        summary[n] = pair
+        means.append(" / ".join("-" if g is None else f"**{g:+.1f}**" for g in pair))
+    lines.append("| mean of the photographs | " + " | ".join(means) + " |")
+    budget = ["| N | fixed format | AV1 4:4:4 | AV1 4:2:0 |", "|---|---|---|---|"]
+    needed = {}
+    for n in sizes:
+        cells = []
+        for series in ("Vistrel-air", "Av1-444-air", "Av1-420-air"):
+            got = [bytes_for(front_map, p, n, series, 30.0) for p in photos]
+            reached = [b for b in got if b is not None]
+            m = median([b if b is not None else float("inf") for b in got])
+            needed[(n, series)] = m
+            cells.append("never" if m is None or m == float("inf") else
+                         f"{m:.0f} ({m / BYTES_PER_SECOND:.1f} s; {len(reached)} of {len(got)} "
+                         f"reach it)")
+        budget.append(f"| {n} | " + " | ".join(cells) + " |")
+    return "\n".join(lines), "\n".join(budget), summary, needed
+
+
 def plot(front_map, sizes, png):
     gnuplot = shutil.which("gnuplot")
     if gnuplot is None:
@@ -92,15 +182,15 @@ def plot(front_map, sizes, png):
               file=sys.stderr)
         return False
     with tempfile.TemporaryDirectory() as tmp:
-        script = [f"set terminal pngcairo size 1500,1250 font ',10'",
+        script = [f"set terminal pngcairo size 2300,1250 font ',10'",
                   f"set output '{png}'",
-                  f"set multiplot layout {len(sizes)},{len(PICTURES)} title "
+                  f"set multiplot layout {len(sizes)},{len(PLOT_PICTURES)} title "
                   "'RGB PSNR (dB) against bytes: best points of each codec'",
                   "set logscale x", "set grid", "set key bottom right font ',8'",
                   "set xlabel 'bytes (Vistrel frame string: what goes on air)'",
                   "set ylabel 'RGB PSNR, dB'"]
         for n in sizes:
-            for picture in PICTURES:
+            for picture in PLOT_PICTURES:
                 plots = []
                 for key, label in SERIES:
                     front = front_map.get((picture, n, key), [])
@@ -110,7 +200,9 @@ def plot(front_map, sizes, png):
                     with open(data, "w") as f:
                         for t in front:
                             f.write(f"{t[0]} {t[1]}\n")
-                    style = "lines dt 2 lw 2" if key == "Vistrel" else "linespoints pt 7 ps 0.4 lw 2"
+                    style = ("lines dt 2 lw 2" if key == "Vistrel" else
+                             "lines lw 3" if key.startswith("Av1") else
+                             "linespoints pt 7 ps 0.4 lw 2")
                     plots.append(f"'{data}' using 1:2 with {style} title '{label}'")
                 script.append(f"set title '{picture}, {n} x {n}'")
                 script.append("plot " + ", ".join(plots))
@@ -146,13 +238,20 @@ def main():
     parser.add_argument("--docs", default="docs", help="where QUALITY.md and quality.png go")
     parser.add_argument("--points", help="CSV of an earlier 'quality_sweep points' run")
     parser.add_argument("--fitcheck", help="CSV of an earlier 'quality_sweep fitcheck' run")
+    parser.add_argument("--photos", default=PHOTOS_DIR,
+                        help="folder of python3-skimage's sample pictures")
     args = parser.parse_args()
+    photo_files = [os.path.join(args.photos, f) for f in PHOTOS
+                   if os.path.exists(os.path.join(args.photos, f))]
+    if not photo_files:
+        print(f"quality_sweep.py: no photographs in {args.photos} (apt-get install "
+              "python3-skimage); the project's own pictures only", file=sys.stderr)
 
     with tempfile.TemporaryDirectory() as tmp:
         points_csv = args.points or os.path.join(tmp, "points.csv")
         fit_csv = args.fitcheck or os.path.join(tmp, "fitcheck.csv")
         if not args.points:
-            run_sweep(args.build, "points", points_csv)
+            run_sweep(args.build, "points", points_csv, photo_files)
         if not args.fitcheck:
             run_sweep(args.build, "fitcheck", fit_csv)
         points = read_csv(points_csv)
@@ -160,6 +259,12 @@ def main():
 
     front_map = fronts(points)
     sizes = sorted({int(p["n"]) for p in points})
+    pictures = list(dict.fromkeys(p["picture"] for p in points))
+    described = dict(PICTURES)
+    for f, text in PHOTOS.items():
+        if f.split(".")[0] in pictures:
+            described[f.split(".")[0]] = text.split(": ", 1)[1] + ", from Debian's python3-skimage"
+    gain_table, budget_table, gains, needed = av1_section(front_map, pictures, sizes)
     os.makedirs(args.docs, exist_ok=True)
     png = os.path.join(args.docs, "quality.png")
     drawn = plot(front_map, sizes, png)
@@ -177,10 +282,13 @@ def main():
         "cmake --build build --target quality_sweep && scripts/quality_sweep.py",
         "```",
         "",
+        "(with Debian's `python3-skimage` installed for its photographs; without it the project's "
+        "own pictures only). The AV1 payload's speed and decode times are in `./dev bench` "
+        "(`av1_bench`).",
+        "",
         "## Method",
         "",
-        "- Pictures, all made by the project, none taken from elsewhere: "
-        + "; ".join(f"`{k}`: {v}" for k, v in PICTURES.items()) + ".",
+        "- Pictures: " + "; ".join(f"`{k}`: {described.get(k, k)}" for k in pictures) + ".",
         "- Each 256 x 256 source is box-averaged to N x N as the encoder does "
         "(`referencePicture`); every codec encodes that N x N picture and PSNR is measured "
         "against it: RGB PSNR over the three channels, and luma PSNR of "
@@ -192,6 +300,9 @@ def main():
         "numbers: what actually goes on the air. Frames the size check rejects are left out. "
         "(The smallest frame string is about 2 KB whatever the picture: 3 header blocks, one "
         "every 7 packets, and 32 parity bytes in each of the 39 codewords.)",
+        "- AV1 payload: every quality 0..63 in 4:4:4 and in 4:2:0 through `ENCODEFRAME` "
+        "(libaom all-intra at the send speed, 6; the same frame format, syndromes 32), the "
+        "frame string counted whole like Vistrel's.",
         "- Peers, coded bytes only (they carry no framing or error protection): libjpeg-turbo "
         "(baseline, 4:2:0) quality 5..100, libwebp (lossy, method 4) quality 5..100, OpenJPEG "
         "(J2K, 9/7, one layer) compression ratios 2..256 (`bench/peer_codecs.cpp`).",
@@ -202,6 +313,25 @@ def main():
         "",
         "![RGB PSNR against bytes](quality.png)" if drawn else "(gnuplot was missing: no plot)",
         "",
+    ]
+    md += [
+        "## The AV1 payload against the fixed format",
+        "",
+        "Mean RGB PSNR gain in dB of the AV1 payload's frame string over the fixed format's, at "
+        "equal frame-string bytes, over the fixed format's own range (24 budgets spaced evenly "
+        "in log bytes from its smallest frame to its largest best point); the mean is over "
+        "the photographs and the landscape (" + ", ".join(p for p in PHOTOGRAPH_LIKE
+                                                        if p in pictures) + ").",
+        "",
+        gain_table,
+        "",
+        "Frame-string bytes to reach 30 dB RGB PSNR, median picture of the same set "
+        "(a picture that never reaches it counts as more than any):",
+        "",
+        budget_table,
+        "",
+    ]
+    md += [
         "## Best picture within an air time",
         "",
         "Cells are RGB / luma PSNR in dB of the best point within the air time: for Vistrel's "
@@ -210,7 +340,7 @@ def main():
         "nothing that small.",
         "",
     ]
-    for picture in PICTURES:
+    for picture in pictures:
         for n in sizes:
             md += [f"### {picture}, {n} x {n}", "", table(front_map, picture, n), ""]
     md += [

@@ -2,7 +2,7 @@
 # Faults on the radio path, with real processes on loopback and tonebox at 1000 times the air
 # rate: the receiver killed with SIGKILL while it records leaves only whole records, all
 # readable; a recording that hits the file-size limit (as a full disk would) is reported and
-# the receiver goes on receiving.
+# the receiver goes on receiving. And AV1 frames cross the same path and are recorded.
 # Usage: faults_test.sh PICRX VISTREL TONEBOX
 set -euo pipefail
 picrx=$1
@@ -39,9 +39,10 @@ wait_for() {
 "$vistrel" testcard "$work/card.png" >/dev/null
 
 # Starts picrx recording into $1 under a file-size limit of $3 KiB, tonebox and a sender of
-# $2 frames; the picrx pid is left in rx.
+# $2 frames (the sender's own options after those); the picrx pid is left in rx.
 station() {
     local dir=$1 frames=$2 limit=$3
+    shift 3
     local rx_port tx_port
     rx_port=$(free_port)
     tx_port=$(free_port)
@@ -55,7 +56,7 @@ station() {
     pids+=("$!")
     wait_for "listening for the sender" "$dir-tonebox.log" || fail "tonebox did not listen"
     "$vistrel" send "$work/card.png" --no-tonebox --tonebox-port "$tx_port" --frames "$frames" \
-        --speed 1000 >"$dir-send.log" 2>&1 &
+        --speed 1000 "$@" >"$dir-send.log" 2>&1 &
     pids+=("$!")
 }
 
@@ -83,4 +84,16 @@ grep -q "Recording stopped: cannot write" "$work/limited.log" || fail "the limit
 "$vistrel" tv-info "$work"/limited/*.tv >"$work/info" || fail "tv-info refuses the recording"
 grep -q "records:  3 of" "$work/info" && grep -q "whole records only" "$work/info" ||
     fail "the limited recording is not 3 whole records: $(cat "$work/info")"
+
+# AV1 frames: vistrel send -> tonebox (10 % of the units lost) -> picrx, shown and recorded.
+mkdir "$work/av1"
+station "$work/av1" 4 unlimited --codec av1 --size 128 --quality 24
+wait_for "good frame 3 shown" "$work/av1.log" || fail "no AV1 frames shown"
+grep -q "AV1 compression" "$work/av1.log" "$work/av1-send.log" || fail "the frames were not AV1"
+kill -TERM "$rx"
+wait "$rx" 2>/dev/null || true
+"$vistrel" tv-info "$work"/av1/*.tv >"$work/info" || fail "tv-info refuses the AV1 recording"
+records=$(sed -n 's/^records: *\([0-9]*\) .*/\1/p' "$work/info")
+[ "${records:-0}" -ge 3 ] || fail "only ${records:-0} AV1 records: $(cat "$work/info")"
+"$vistrel" tv-extract "$work"/av1/*.tv --frame 1 -o "$work/av1.png" || fail "AV1 record unreadable"
 echo "faults: pass"
