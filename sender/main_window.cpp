@@ -5,6 +5,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -49,6 +50,19 @@ W* place(W* widget, const char* name, QRect geometry) {
 
 QLabel* addLabel(QWidget* parent, const QString& text, QRect geometry) {
     return place(new QLabel(text, parent), nullptr, geometry);
+}
+
+// A button's font narrowed until its longest line fits beside the indicator.
+void fitLines(QAbstractButton* button) {
+    const QStringList lines = button->text().split(QLatin1Char('\n'));
+    const QString longest =
+        *std::max_element(lines.begin(), lines.end(),
+                          [metrics = button->fontMetrics()](const auto& a, const auto& b) {
+                              return metrics.horizontalAdvance(a) < metrics.horizontalAdvance(b);
+                          });
+    const int indicator =
+        button->sizeHint().width() - button->fontMetrics().horizontalAdvance(longest);
+    button->setFont(fontToFit(button->font(), longest, button->width() - indicator));
 }
 
 // The 8-bit characters of a text box, as the frame carries them.
@@ -187,23 +201,36 @@ void MainWindow::buildControls(QWidget* client) {
         connect(option, &QRadioButton::clicked, this, [this, size] { frameSizeClicked(size); });
     }
 
-    place(new QGroupBox(QStringLiteral("Wavelet"), client), nullptr, QRect(636, 187, 110, 90));
+    // The group reaches up into the gap under the frame sizes to take the AV1 choice, its two
+    // lines and the chroma combo below the three wavelets.
+    place(new QGroupBox(QStringLiteral("Wavelet"), client), nullptr, QRect(636, 144, 110, 140));
     auto* wavelets = new QButtonGroup(this);
     const struct {
         const char* id;
         const char* text;
         QRect place;
         encoder::Wavelet wavelet;
-    } kWavelets[] = {{"ctl1100", "Haar", {645, 208, 45, 20}, encoder::Wavelet::Haar},
-                     {"ctl1101", "D4", {645, 228, 45, 20}, encoder::Wavelet::D4},
-                     {"ctl1102", "CDF97 subband", {645, 248, 95, 20}, encoder::Wavelet::Cdf97}};
+    } kWavelets[] = {
+        {"ctl1100", "Haar", {645, 165, 45, 20}, encoder::Wavelet::Haar},
+        {"ctl1101", "D4", {645, 185, 45, 20}, encoder::Wavelet::D4},
+        {"ctl1102", "CDF97 subband", {645, 205, 95, 20}, encoder::Wavelet::Cdf97},
+        {"av1", "AV1 (sharper, new\nreceivers only)", {645, 225, 99, 30}, encoder::Wavelet::Av1}};
     for (const auto& w : kWavelets) {
         auto* option = place(new QRadioButton(QString::fromLatin1(w.text), client), w.id, w.place);
         option->setChecked(w.wavelet == settings_.encoder.wavelet);
+        if (w.wavelet == encoder::Wavelet::Av1) fitLines(option);
         wavelets->addButton(option);
         const encoder::Wavelet wavelet = w.wavelet;
         connect(option, &QRadioButton::clicked, this, [this, wavelet] { waveletClicked(wavelet); });
     }
+    av1ChromaLabel_ = addLabel(client, QStringLiteral("Chroma"), QRect(645, 257, 40, 22));
+    av1Chroma_ = place(new QComboBox(client), "av1Chroma", QRect(687, 257, 56, 22));
+    av1Chroma_->addItems(kAv1ChromaChoices);
+    const QString chromaTip =
+        QStringLiteral("AV1 colour: 4:4:4 keeps every colour pixel, 4:2:0 a quarter of them");
+    av1Chroma_->setToolTip(chromaTip);
+    av1ChromaLabel_->setToolTip(chromaTip);
+    connect(av1Chroma_, &QComboBox::activated, this, &MainWindow::av1ChromaChosen);
 
     aspect_ = place(new QCheckBox(QStringLiteral("Preserve still picture aspect ratio"), client),
                     "ctl1107", QRect(20, 330, 170, 20));
@@ -237,16 +264,17 @@ void MainWindow::buildControls(QWidget* client) {
     quantiser_->setRange(0, kQuantiserSliderMax);
     quantiser_->setValue(kQuantiserSliderMax);
     quantiser_->setTickPosition(QSlider::NoTicks);
-    addLabel(client, QStringLiteral("Quantize"), QRect(615, 300, 50, 20));
+    quantiserLabel_ = addLabel(client, QStringLiteral("Quantize"), QRect(615, 300, 50, 20));
     threshold_ = place(new QSlider(Qt::Horizontal, client), "ctl1104", QRect(671, 325, 128, 20));
     threshold_->setRange(0, kThresholdSliderMax);
     threshold_->setValue(kThresholdSliderMax);
     threshold_->setTickPosition(QSlider::NoTicks);
-    addLabel(client, QStringLiteral("Threshold"), QRect(615, 330, 50, 20));
+    thresholdLabel_ = addLabel(client, QStringLiteral("Threshold"), QRect(615, 330, 50, 20));
     // Any move of a thumb, by dragging, keys or clicks on the channel, sets what the slider
     // shows, so the frames are always encoded with the value on screen.
     connect(quantiser_, &QSlider::valueChanged, this, [this](int position) {
         settings_.encoder.quantiser = quantiserFromSlider(position);
+        showQuantiser();
         encode(encoder::kEncodePreview);
     });
     connect(threshold_, &QSlider::valueChanged, this, [this](int position) {
@@ -354,6 +382,8 @@ void MainWindow::showSettings() {
     stillPage_->setAspect(settings_.aspect);
     chroma_[e.redFactor == 4 ? 0 : 1]->setChecked(true);
     chroma_[e.blueFactor == 4 ? 2 : 3]->setChecked(true);
+    av1Chroma_->setCurrentIndex(av1ChromaIndex(e.av1Chroma));
+    showWaveletControls();
     (settings_.movieSynced ? sync_ : freeRunning_)->setChecked(true);
     moviePage_->setRate(settings_.movieRate);
     placeCodewordBars(kRsRowsBeforeEncode, e.syndromes);
@@ -414,7 +444,7 @@ void MainWindow::encode(int mode) {
     s.transmit = controller_.transmitting();
     const encoder::SourcePicture source = sourceFromArea(sourceArea());
     const encoder::EncodeResult result = encoder::ENCODEFRAME(s, source, encoderState_, mode);
-    lastEncode_ = {s, mode, result.error};
+    lastEncode_ = {s, mode, result.error, result.frame, result.preview};
     ++encodeCount_;
     applyEncode(result, mode);
     remember();
@@ -494,7 +524,34 @@ void MainWindow::frameSizeClicked(int size) {
 
 void MainWindow::waveletClicked(encoder::Wavelet wavelet) {
     settings_.encoder.wavelet = wavelet;
+    showWaveletControls();
     encode(encoder::kEncodePreview);
+}
+
+void MainWindow::av1ChromaChosen(int index) {
+    if (index < 0 || index >= static_cast<int>(std::size(kAv1ChromaValues))) return;
+    settings_.encoder.av1Chroma = kAv1ChromaValues[index];
+    encode(encoder::kEncodePreview);
+}
+
+void MainWindow::showWaveletControls() {
+    // Greyed, not hidden: the values stay on show for a return to a wavelet.
+    const bool wavelet = waveletControlsApply(settings_.encoder.wavelet);
+    threshold_->setEnabled(wavelet);
+    thresholdLabel_->setEnabled(wavelet);
+    for (QAction* factor : chroma_) factor->setEnabled(wavelet);
+    av1Chroma_->setEnabled(!wavelet);
+    av1ChromaLabel_->setEnabled(!wavelet);
+    showQuantiser();
+}
+
+void MainWindow::showQuantiser() {
+    const QuantiserTexts texts = quantiserTexts(settings_.encoder);
+    quantiserLabel_->setText(texts.label);
+    quantiserLabel_->setFont(
+        fontToFit(quantiserLabel_->parentWidget()->font(), texts.label, quantiserLabel_->width()));
+    quantiser_->setToolTip(texts.toolTip);
+    quantiserLabel_->setToolTip(texts.toolTip);
 }
 
 void MainWindow::chromaChosen(bool red, int factor) {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "encoder/encode_frame.h"
 #include "media/capture.h"
@@ -24,6 +25,7 @@
 
 class QAction;
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -98,11 +100,13 @@ public:
     [[nodiscard]] ModulatorLink& link() { return link_; }
     [[nodiscard]] const encoder::EncoderState& encoderState() const { return encoderState_; }
 
-    // What the last ENCODEFRAME run was given, and how many runs there were.
+    // What the last ENCODEFRAME run was given and gave, and how many runs there were.
     struct EncodeRecord {
         encoder::EncoderSettings settings;
         int mode = -1;
         encoder::EncodeError error = encoder::EncodeError::None;
+        std::vector<uint8_t> frame;  // the frame string; empty on error
+        encoder::Picture preview;    // what the preview shows, as a receiver decodes the frame
     };
     [[nodiscard]] const EncodeRecord& lastEncode() const { return lastEncode_; }
     [[nodiscard]] int encodeCount() const { return encodeCount_; }
@@ -129,6 +133,9 @@ private:
 
     void frameSizeClicked(int size);
     void waveletClicked(encoder::Wavelet wavelet);
+    void av1ChromaChosen(int index);
+    void showWaveletControls();  // enables what the wavelet or AV1 reads, greys the rest
+    void showQuantiser();        // the Quantize label and tip for the setting and the wavelet
     void chromaChosen(bool red, int factor);
     void aspectClicked();
     void tabChanged(int index);
@@ -165,6 +172,10 @@ private:
     QLabel* status_ = nullptr;
     QSlider* quantiser_ = nullptr;
     QSlider* threshold_ = nullptr;
+    QLabel* quantiserLabel_ = nullptr;  // "Quantize", or the AV1 quality
+    QLabel* thresholdLabel_ = nullptr;
+    QLabel* av1ChromaLabel_ = nullptr;
+    QComboBox* av1Chroma_ = nullptr;  // AV1 only: kAv1ChromaChoices
     QLineEdit* callsign_ = nullptr;
     QLineEdit* message_ = nullptr;
     QLineEdit* portField_ = nullptr;

@@ -10,10 +10,13 @@ namespace {
 
 using packaging::ConfigFields;
 
-constexpr std::array<std::pair<const char*, encoder::Wavelet>, 3> kWaveletNames{
+constexpr std::array<std::pair<const char*, encoder::Wavelet>, 4> kWaveletNames{
     {{"haar", encoder::Wavelet::Haar},
      {"d4", encoder::Wavelet::D4},
-     {"cdf97", encoder::Wavelet::Cdf97}}};
+     {"cdf97", encoder::Wavelet::Cdf97},
+     {"av1", encoder::Wavelet::Av1}}};
+constexpr std::array<std::pair<const char*, int>, 2> kAv1ChromaNames{
+    {{"444", encoder::kAv1Chroma444}, {"420", encoder::kAv1Chroma420}}};
 constexpr std::array<std::pair<const char*, SourceTab>, 3> kTabNames{
     {{"still", SourceTab::Still}, {"movie", SourceTab::Movie}, {"webcam", SourceTab::Webcam}}};
 
@@ -40,6 +43,7 @@ packaging::ConfigText pictxConfigText(const PictxSettings& settings) {
         {QStringLiteral("threshold"), QString::number(e.threshold)},
         {QStringLiteral("red_factor"), QString::number(e.redFactor)},
         {QStringLiteral("blue_factor"), QString::number(e.blueFactor)},
+        {QStringLiteral("av1_chroma"), ConfigFields::nameOf<int>(e.av1Chroma, kAv1ChromaNames)},
         {QStringLiteral("syndromes"), QString::number(e.syndromes)},
         {QStringLiteral("preserve_aspect"), packaging::configFlag(w.aspect == Aspect::Preserve)},
         {QStringLiteral("source_tab"), ConfigFields::nameOf<SourceTab>(w.tab, kTabNames)},
@@ -64,6 +68,7 @@ PictxSettings pictxSettingsFromText(const packaging::ConfigText& values, QString
     e.threshold = f.integer("threshold", e.threshold, 0, kThresholdSliderMax);
     e.redFactor = f.integerOf("red_factor", e.redFactor, kChromaFactors);
     e.blueFactor = f.integerOf("blue_factor", e.blueFactor, kChromaFactors);
+    e.av1Chroma = f.choice<int>("av1_chroma", e.av1Chroma, kAv1ChromaNames);
     const RsBarRange bar = rsBarRange(kRsRowsBeforeEncode);
     e.syndromes = f.integer("syndromes", e.syndromes, bar.low, bar.high);
     w.aspect = f.flag("preserve_aspect", w.aspect == Aspect::Preserve) ? Aspect::Preserve

@@ -5,8 +5,11 @@
 //   [pictx]
 //   callsign=G4ABC            message=73 from Bath       comport=1
 //   frame_size=128            wavelet=cdf97              quantiser=1    threshold=0
-//   red_factor=4              blue_factor=4              syndromes=32
+//   red_factor=4              blue_factor=4              av1_chroma=444 syndromes=32
 //   preserve_aspect=false     source_tab=still           movie_rate=3   movie_sync=false
+//
+// wavelet=av1 sends the AV1 payload, whose quality the quantiser gives; av1_chroma (444 or 420)
+// is its chroma. A file written before AV1 has neither, and reads as it always did.
 //
 // The settings as text and back are pure; startUpSettings reads the file. The window applies
 // them to its controls.

@@ -12,6 +12,19 @@ int thresholdFromSlider(int position) { return kThresholdSliderMax - position; }
 int thresholdSliderPosition(int threshold) { return kThresholdSliderMax - threshold; }
 int quantiserSliderPosition(int quantiser) { return kQuantiserSliderMax + 1 - quantiser; }
 
+int av1ChromaIndex(int av1Chroma) { return av1Chroma == encoder::kAv1Chroma420 ? 1 : 0; }
+
+bool waveletControlsApply(encoder::Wavelet wavelet) { return wavelet != encoder::Wavelet::Av1; }
+
+QuantiserTexts quantiserTexts(const encoder::EncoderSettings& settings) {
+    if (waveletControlsApply(settings.wavelet)) return {QStringLiteral("Quantize"), QString()};
+    const int quality = encoder::av1Quality(settings.quantiser);
+    return {QStringLiteral("Quality %1").arg(quality),
+            QStringLiteral("AV1 quality %1 (0 sharpest .. %2 smallest)")
+                .arg(quality)
+                .arg(encoder::kAv1MaxQuality)};
+}
+
 std::optional<int> chooseFrameSize(WindowSettings& settings, int size) {
     settings.encoder.frameSize = size;
     if (size != kLargestFrame) return std::nullopt;

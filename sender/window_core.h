@@ -40,6 +40,26 @@ struct WindowSettings {
 [[nodiscard]] int thresholdSliderPosition(int threshold);
 [[nodiscard]] int quantiserSliderPosition(int quantiser);
 
+// ---- the AV1 choice ----
+
+// The chroma combo's items, in order, and the encoder's value for each.
+inline const QStringList kAv1ChromaChoices{"4:4:4", "4:2:0"};
+inline constexpr int kAv1ChromaValues[] = {encoder::kAv1Chroma444, encoder::kAv1Chroma420};
+[[nodiscard]] int av1ChromaIndex(int av1Chroma);  // the combo's item; 4:4:4 for any other value
+
+// Which controls an encode reads: with AV1 the threshold and the red and blue factors do not
+// apply (they keep their values for a return to a wavelet), and the chroma combo does.
+[[nodiscard]] bool waveletControlsApply(encoder::Wavelet wavelet);
+// What the Quantize label and the slider's tip say. With a wavelet the label says "Quantize"
+// and the slider has no tip; with AV1 the slider sets the AV1 quality (quantiser 1..64 gives
+// 0..63, finest first) and both name it: "Quality 24", "AV1 quality 24 (0 sharpest .. 63
+// smallest)".
+struct QuantiserTexts {
+    QString label;
+    QString toolTip;
+};
+[[nodiscard]] QuantiserTexts quantiserTexts(const encoder::EncoderSettings& settings);
+
 // A frame size option clicked. Returns the Threshold slider's new position when the choice
 // moves it ("256 x 256" sets threshold 30, slider 70); a smaller size leaves the threshold.
 std::optional<int> chooseFrameSize(WindowSettings& settings, int size);

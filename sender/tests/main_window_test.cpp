@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -26,9 +27,13 @@
 #include <algorithm>
 #include <chrono>
 
+#include "encoder/decode_frame.h"
+#include "encoder/frame_format.h"
+#include "encoder/test_pictures.h"
 #include "media/tests/test_movies.h"
 #include "sender/rs_bar.h"
 #include "sender/source_pages.h"
+#include "sender/still_picture.h"
 #include "sender/window_graphics.h"
 
 namespace sender {
@@ -138,9 +143,11 @@ TEST_F(WindowFixture, ControlsSitAtTheirPlacesWithTheirTexts) {
         {"ctl1402", {645, 75, 65, 15}, "96 x 96"},
         {"ctl1403", {645, 95, 65, 15}, "128 x 128"},
         {"ctl1404", {645, 115, 65, 15}, "256 x 256"},
-        {"ctl1100", {645, 208, 45, 20}, "Haar"},
-        {"ctl1101", {645, 228, 45, 20}, "D4"},
-        {"ctl1102", {645, 248, 95, 20}, "CDF97 subband"},
+        {"ctl1100", {645, 165, 45, 20}, "Haar"},
+        {"ctl1101", {645, 185, 45, 20}, "D4"},
+        {"ctl1102", {645, 205, 95, 20}, "CDF97 subband"},
+        {"av1", {645, 225, 99, 30}, "AV1 (sharper, new\nreceivers only)"},
+        {"av1Chroma", {687, 257, 56, 22}, nullptr},
         {"ctl1201", {279, 20, 344, 256}, nullptr},
         {"ctl1500", {280, 285, 330, 15}, nullptr},
         {"ctl2800", {279, 305, 330, 6}, nullptr},
@@ -177,6 +184,7 @@ TEST_F(WindowFixture, ControlsSitAtTheirPlacesWithTheirTexts) {
         QRect place;
     } kLabels[] = {{"Quantize", {615, 300, 50, 20}},
                    {"Threshold", {615, 330, 50, 20}},
+                   {"Chroma", {645, 257, 40, 22}},
                    {"Enter callsign etc", {437, 330, 150, 20}},
                    {"Enter short message (<39 chars)", {555, 360, 190, 20}}};
     for (const auto& l : kLabels) {
@@ -185,6 +193,9 @@ TEST_F(WindowFixture, ControlsSitAtTheirPlacesWithTheirTexts) {
             if (label->text() != l.text) continue;
             found = true;
             EXPECT_EQ(label->geometry(), l.place) << l.text;
+            EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()),
+                      label->contentsRect().width())
+                << l.text;
         }
         EXPECT_TRUE(found) << l.text;
     }
@@ -198,7 +209,19 @@ TEST_F(WindowFixture, ControlsSitAtTheirPlacesWithTheirTexts) {
                       .arg(g->height());
     }
     groups.sort();
-    EXPECT_EQ(groups, (QStringList{"Frame size 636,14,110,125", "Wavelet 636,187,110,90"}));
+    EXPECT_EQ(groups, (QStringList{"Frame size 636,14,110,125", "Wavelet 636,144,110,140"}));
+    // The AV1 choice's two lines beside its indicator, and the chroma combo's text, fit.
+    for (const char* id : {"av1", "av1Chroma"}) {
+        const QWidget* w = find<QWidget>(QString::fromLatin1(id));
+        if (w == nullptr) continue;
+        EXPECT_LE(w->sizeHint().width(), w->width()) << id;
+    }
+    // The group holds its choices, under the frame sizes and beside the RS bars.
+    for (const char* id : {"ctl1100", "av1", "av1Chroma"}) {
+        const QWidget* w = find<QWidget>(QString::fromLatin1(id));
+        if (w == nullptr) continue;
+        EXPECT_TRUE(QRect(636, 144, 110, 140).contains(w->geometry())) << id;
+    }
     EXPECT_EQ(find<QLabel>("ctl1121")->text(), "Drag and drop picture here");
     EXPECT_EQ(find<QWidget>("ctl1121")->geometry(), QRect(30, 260, 180, 20));
 }
@@ -206,6 +229,9 @@ TEST_F(WindowFixture, ControlsSitAtTheirPlacesWithTheirTexts) {
 TEST_F(WindowFixture, ControlsStartAtTheirDefaults) {
     EXPECT_TRUE(find<QRadioButton>("ctl1401")->isChecked());
     EXPECT_TRUE(find<QRadioButton>("ctl1102")->isChecked());
+    EXPECT_FALSE(find<QRadioButton>("av1")->isChecked());
+    EXPECT_EQ(find<QComboBox>("av1Chroma")->currentText(), "4:4:4");
+    EXPECT_FALSE(find<QComboBox>("av1Chroma")->isEnabled());
     // Unticked: the picture is stretched, and the box says so.
     EXPECT_FALSE(find<QCheckBox>("ctl1107")->isChecked());
     EXPECT_FALSE(find<QPushButton>("ctl1002")->isChecked());
@@ -235,6 +261,7 @@ TEST_F(WindowFixture, ControlsStartAtTheirDefaults) {
     EXPECT_EQ(s.blueFactor, 4);
     EXPECT_EQ(s.threshold, 0);
     EXPECT_EQ(s.quantiser, 1);
+    EXPECT_EQ(s.av1Chroma, encoder::kAv1Chroma444);
     EXPECT_EQ(window->settings().aspect, Aspect::Stretch);
 }
 
@@ -403,7 +430,7 @@ TEST_F(WindowFixture, StatusLineFitsAtEveryFrameSizeAndWavelet) {
     ASSERT_EQ(window->loadStill(writePicture("grey.png", 64, 64, Qt::gray)), QString());
     auto* status = find<QLabel>("ctl1500");
     for (const char* size : {"ctl1400", "ctl1401", "ctl1402", "ctl1403", "ctl1404"}) {
-        for (const char* wavelet : {"ctl1100", "ctl1101", "ctl1102"}) {
+        for (const char* wavelet : {"ctl1100", "ctl1101", "ctl1102", "av1"}) {
             QTest::mouseClick(find<QRadioButton>(size), Qt::LeftButton);
             QTest::mouseClick(find<QRadioButton>(wavelet), Qt::LeftButton);
             ASSERT_TRUE(status->text().endsWith(" seconds/frame"))
@@ -455,6 +482,202 @@ TEST_F(WindowFixture, OversizeFrameShowsTheCheckLinesAndRetriesEverySecond) {
     EXPECT_GT(white, surface.width() * surface.height() / 2);
     EXPECT_GT(red + blue, 50);
     EXPECT_TRUE(red == 0 || blue == 0) << "one colour per failure: red " << red << " blue " << blue;
+}
+
+// ---- the AV1 choice ----
+
+// The test card on the still page: detail in every plane for the AV1 encoder to keep or drop.
+void showTestCard(MainWindow& window) {
+    const encoder::SourcePicture card = encoder::testCard();
+    QImage still(encoder::kSourceSide, encoder::kSourceSide, QImage::Format_RGB32);
+    for (int y = 0; y < encoder::kSourceSide; ++y) {
+        for (int x = 0; x < encoder::kSourceSide; ++x) {
+            still.setPixel(x, y, qRgb(card.red(x, y), card.green(x, y), card.blue(x, y)));
+        }
+    }
+    window.stillPage()->setStill(still);
+}
+
+// The first header block of a frame string, as a receiver reads it.
+encoder::HeaderFields frameHeader(const std::vector<uint8_t>& frame) {
+    std::optional<encoder::HeaderFields> header;
+    if (frame.size() >= encoder::kUnitBytes) {
+        header = encoder::parseHeaderBlock(std::span(frame).first(encoder::kUnitBytes));
+    }
+    EXPECT_TRUE(header.has_value()) << "no header block first in " << frame.size() << " bytes";
+    return header.value_or(encoder::HeaderFields{});
+}
+
+TEST_F(WindowFixture, Av1EncodesAnAv1FrameAndShowsItAsReceiversDecodeIt) {
+    showTestCard(*window);
+    const int before = window->encodeCount();
+    QTest::mouseClick(find<QRadioButton>("av1"), Qt::LeftButton);
+    ASSERT_EQ(window->encodeCount(), before + 1);
+    const MainWindow::EncodeRecord& record = window->lastEncode();
+    EXPECT_EQ(record.mode, encoder::kEncodePreview);
+    ASSERT_EQ(record.error, encoder::EncodeError::None);
+    EXPECT_EQ(record.settings.wavelet, encoder::Wavelet::Av1);
+    const encoder::HeaderFields header = frameHeader(record.frame);
+    EXPECT_EQ(header.letter, 'A');
+    EXPECT_EQ(header.frameSize, 64);
+    EXPECT_EQ(header.redFactor, encoder::kAv1Chroma444);
+    EXPECT_EQ(header.blueFactor, encoder::kAv1Chroma444);
+    EXPECT_EQ(header.step, 0) << "quantiser 1 is the finest quality";
+
+    // The coded stream the frame carries, decoded as every receiver decodes it, is what the
+    // preview shows.
+    const encoder::FrameContents contents = encoder::readFrame(record.frame);
+    ASSERT_EQ(contents.error, encoder::FrameReadError::None);
+    const std::optional<encoder::PictureParams> params = header.pictureParams();
+    ASSERT_TRUE(params.has_value());
+    const encoder::PictureDecode decoded = encoder::decodePayload(contents.coded, *params);
+    ASSERT_EQ(decoded.error, encoder::DecodeError::None);
+    ASSERT_EQ(decoded.picture.size, 64);
+    EXPECT_EQ(record.preview.pixels, decoded.picture.pixels);
+    PreviewView expected;
+    expected.showPicture(imageFromPicture(decoded.picture));
+    EXPECT_EQ(find<PreviewView>("ctl1201")->surface(), expected.surface());
+
+    // The status line and the codeword bars follow the frame as for a wavelet.
+    EXPECT_EQ(find<QLabel>("ctl1500")->text(),
+              QString::fromStdString(
+                  encoder::statusText(64, encoder::Wavelet::Av1, record.frame.size())));
+    EXPECT_TRUE(find<QLabel>("ctl1500")->text().startsWith("64x64 pixels,  AV1 compression,  "));
+    EXPECT_EQ(find<RsBar>("ctl9101")->range().high, 255 - header.r());
+
+    // A timed send carries the AV1 frame and waits its air time.
+    window->start();
+    window->sendTimerFired();
+    ASSERT_EQ(window->lastEncode().error, encoder::EncodeError::None);
+    EXPECT_EQ(window->lastEncode().mode, encoder::kEncodeSend);
+    EXPECT_EQ(frameHeader(window->lastEncode().frame).letter, 'A');
+    EXPECT_EQ(window->sendTimer().interval(),
+              encoder::framePeriodMs(window->lastEncode().frame.size()));
+}
+
+TEST_F(WindowFixture, Av1GreysWhatItDoesNotReadAndTheSliderSetsItsQuality) {
+    auto* quantiser = find<QSlider>("ctl1103");
+    auto* threshold = find<QSlider>("ctl1104");
+    auto* chroma = find<QComboBox>("av1Chroma");
+    QLabel* quantiseLabel = nullptr;
+    QLabel* thresholdLabel = nullptr;
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        if (label->geometry() == QRect(615, 300, 50, 20)) quantiseLabel = label;
+        if (label->geometry() == QRect(615, 330, 50, 20)) thresholdLabel = label;
+    }
+    ASSERT_NE(quantiseLabel, nullptr);
+    ASSERT_NE(thresholdLabel, nullptr);
+    const QFont base = window->centralWidget()->font();
+    const auto factorsEnabled = [&](bool enabled) {
+        for (int id : {1410, 1411, 1412, 1413}) EXPECT_EQ(action(id)->isEnabled(), enabled) << id;
+    };
+    const auto wavelet = [&] {
+        EXPECT_TRUE(threshold->isEnabled());
+        EXPECT_TRUE(thresholdLabel->isEnabled());
+        EXPECT_FALSE(chroma->isEnabled());
+        factorsEnabled(true);
+        EXPECT_EQ(quantiseLabel->text(), "Quantize");
+        EXPECT_EQ(quantiseLabel->font(), base);
+        EXPECT_TRUE(quantiser->toolTip().isEmpty());
+    };
+    wavelet();
+
+    QTest::mouseClick(find<QRadioButton>("av1"), Qt::LeftButton);
+    EXPECT_FALSE(threshold->isEnabled());
+    EXPECT_FALSE(thresholdLabel->isEnabled());
+    EXPECT_TRUE(threshold->isVisible());
+    factorsEnabled(false);
+    EXPECT_TRUE(chroma->isEnabled());
+    EXPECT_TRUE(quantiser->isEnabled());
+    EXPECT_EQ(quantiseLabel->text(), "Quality 0");
+    EXPECT_TRUE(quantiser->toolTip().startsWith("AV1 quality 0 "))
+        << quantiser->toolTip().toStdString();
+
+    // Position p is quantiser 65 - p, AV1 quality 64 - p, down to 63 at the left end; the
+    // header's step byte carries the quality.
+    const struct {
+        int position;
+        int quality;
+    } kPositions[] = {{40, 24}, {1, 63}, {0, 63}, {63, 1}, {64, 0}};
+    for (const auto& p : kPositions) {
+        SCOPED_TRACE(p.position);
+        const int count = window->encodeCount();
+        quantiser->setValue(p.position);
+        ASSERT_EQ(window->encodeCount(), count + 1);
+        ASSERT_EQ(window->lastEncode().error, encoder::EncodeError::None);
+        EXPECT_EQ(frameHeader(window->lastEncode().frame).step, p.quality);
+        EXPECT_EQ(quantiseLabel->text(), QStringLiteral("Quality %1").arg(p.quality));
+        EXPECT_LE(QFontMetrics(quantiseLabel->font()).horizontalAdvance(quantiseLabel->text()),
+                  quantiseLabel->width());
+        EXPECT_TRUE(
+            quantiser->toolTip().startsWith(QStringLiteral("AV1 quality %1 ").arg(p.quality)));
+    }
+    quantiser->setValue(40);
+    // The greyed slider still moves with "256 x 256", for a return to a wavelet.
+    QTest::mouseClick(find<QRadioButton>("ctl1404"), Qt::LeftButton);
+    EXPECT_EQ(threshold->value(), 70);
+    EXPECT_EQ(window->lastEncode().settings.threshold, 30);
+    EXPECT_EQ(frameHeader(window->lastEncode().frame).letter, 'A');
+
+    QTest::mouseClick(find<QRadioButton>("ctl1101"), Qt::LeftButton);
+    wavelet();
+    EXPECT_EQ(frameHeader(window->lastEncode().frame).letter, 'D');
+    EXPECT_EQ(frameHeader(window->lastEncode().frame).step, encoder::kBaseStep + 25);
+}
+
+TEST_F(WindowFixture, Av1ChromaReachesTheHeaderAndLeavesTheFactorsAlone) {
+    auto* chroma = find<QComboBox>("av1Chroma");
+    EXPECT_EQ(chroma->count(), 2);
+    EXPECT_EQ(chroma->itemText(1), "4:2:0");
+    QTest::mouseClick(find<QRadioButton>("av1"), Qt::LeftButton);
+    const struct {
+        Qt::Key key;
+        int chroma;
+    } kSteps[] = {{Qt::Key_Down, encoder::kAv1Chroma420}, {Qt::Key_Up, encoder::kAv1Chroma444}};
+    for (const auto& step : kSteps) {
+        SCOPED_TRACE(step.chroma);
+        const int count = window->encodeCount();
+        QTest::keyClick(chroma, step.key);
+        ASSERT_EQ(window->encodeCount(), count + 1);
+        const MainWindow::EncodeRecord& record = window->lastEncode();
+        ASSERT_EQ(record.error, encoder::EncodeError::None);
+        EXPECT_EQ(record.settings.av1Chroma, step.chroma);
+        const encoder::HeaderFields header = frameHeader(record.frame);
+        EXPECT_EQ(header.letter, 'A');
+        EXPECT_EQ(header.redFactor, step.chroma);
+        EXPECT_EQ(header.blueFactor, step.chroma);
+        EXPECT_EQ(record.preview.size, 64);
+        // The wavelets' factors keep their values.
+        EXPECT_EQ(record.settings.redFactor, 4);
+        EXPECT_EQ(record.settings.blueFactor, 4);
+    }
+}
+
+TEST_F(WindowFixture, BackToAWaveletGivesTheSameFrameAsBefore) {
+    showTestCard(*window);
+    find<QSlider>("ctl1104")->triggerAction(QAbstractSlider::SliderPageStepSub);  // threshold 10
+    action(1411)->trigger();                                                      // 2x2 red
+    QTest::mouseClick(find<QRadioButton>("ctl1100"), Qt::LeftButton);
+    const MainWindow::EncodeRecord haar = window->lastEncode();
+    ASSERT_EQ(haar.error, encoder::EncodeError::None);
+    ASSERT_EQ(frameHeader(haar.frame).letter, 'H');
+
+    // Four runs in between: the label's source name alternates from run to run (a receiver
+    // tells a new frame of the same file by it), so an even count gives the same label back.
+    auto* chroma = find<QComboBox>("av1Chroma");
+    QTest::mouseClick(find<QRadioButton>("av1"), Qt::LeftButton);
+    QTest::keyClick(chroma, Qt::Key_Down);
+    QTest::keyClick(chroma, Qt::Key_Up);
+    QTest::keyClick(chroma, Qt::Key_Down);
+    EXPECT_EQ(frameHeader(window->lastEncode().frame).redFactor, encoder::kAv1Chroma420);
+    QTest::mouseClick(find<QRadioButton>("ctl1100"), Qt::LeftButton);
+    const MainWindow::EncodeRecord& back = window->lastEncode();
+    ASSERT_EQ(back.error, encoder::EncodeError::None);
+    EXPECT_EQ(back.settings.threshold, 10);
+    EXPECT_EQ(back.settings.redFactor, 2);
+    EXPECT_EQ(back.frame, haar.frame);
+    EXPECT_EQ(back.preview.pixels, haar.preview.pixels);
+    EXPECT_TRUE(action(1411)->isChecked());
 }
 
 // ---- timers ----

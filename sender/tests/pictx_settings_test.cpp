@@ -27,6 +27,7 @@ PictxSettings changedEverywhere() {
     e.quantiser = 17;
     e.redFactor = 2;
     e.blueFactor = 2;
+    e.av1Chroma = encoder::kAv1Chroma420;
     e.syndromes = 80;
     s.window.aspect = Aspect::Preserve;
     chooseTab(s.window, SourceTab::Webcam);
@@ -47,6 +48,7 @@ void expectSame(const PictxSettings& a, const PictxSettings& b) {
     EXPECT_EQ(x.quantiser, y.quantiser);
     EXPECT_EQ(x.redFactor, y.redFactor);
     EXPECT_EQ(x.blueFactor, y.blueFactor);
+    EXPECT_EQ(x.av1Chroma, y.av1Chroma);
     EXPECT_EQ(x.syndromes, y.syndromes);
     EXPECT_EQ(x.sourceKind, y.sourceKind);
     EXPECT_EQ(a.window.aspect, b.window.aspect);
@@ -55,8 +57,14 @@ void expectSame(const PictxSettings& a, const PictxSettings& b) {
     EXPECT_EQ(a.window.movieSynced, b.window.movieSynced);
 }
 
+PictxSettings sendingAv1() {
+    PictxSettings s = changedEverywhere();
+    s.window.encoder.wavelet = encoder::Wavelet::Av1;
+    return s;
+}
+
 TEST(PictxSettings, EveryFieldSurvivesTheRoundTrip) {
-    for (const PictxSettings& s : {PictxSettings{}, changedEverywhere()}) {
+    for (const PictxSettings& s : {PictxSettings{}, changedEverywhere(), sendingAv1()}) {
         QStringList rejected;
         const PictxSettings back = pictxSettingsFromText(pictxConfigText(s), rejected);
         EXPECT_TRUE(rejected.isEmpty()) << rejected.join(",").toStdString();
@@ -71,7 +79,22 @@ TEST(PictxSettings, TheFileSpellsValuesAsAPersonWould) {
     EXPECT_EQ(text.at("movie_rate"), "0.1");
     EXPECT_EQ(text.at("preserve_aspect"), "true");
     EXPECT_EQ(text.at("frame_size"), "256");
-    EXPECT_EQ(text.size(), 14u);
+    EXPECT_EQ(text.at("av1_chroma"), "420");
+    EXPECT_EQ(text.size(), 15u);
+    EXPECT_EQ(pictxConfigText(PictxSettings{}).at("av1_chroma"), "444");
+    EXPECT_EQ(pictxConfigText(sendingAv1()).at("wavelet"), "av1");
+}
+
+TEST(PictxSettings, AFileFromBeforeAv1ReadsAsItDidWithAv1AtItsDefaults) {
+    packaging::ConfigText old = pictxConfigText(changedEverywhere());
+    old.erase(QStringLiteral("av1_chroma"));
+    QStringList rejected;
+    const PictxSettings s = pictxSettingsFromText(old, rejected);
+    EXPECT_TRUE(rejected.isEmpty()) << rejected.join(",").toStdString();
+    EXPECT_EQ(s.window.encoder.av1Chroma, encoder::kAv1Chroma444);
+    PictxSettings expected = changedEverywhere();
+    expected.window.encoder.av1Chroma = encoder::kAv1Chroma444;
+    expectSame(s, expected);
 }
 
 TEST(PictxSettings, AnEmptyFileGivesTheWindowsStartUpValues) {
@@ -82,13 +105,13 @@ TEST(PictxSettings, AnEmptyFileGivesTheWindowsStartUpValues) {
 }
 
 TEST(PictxSettings, EachBadValueFallsBackAloneAndIsNamed) {
-    const packaging::ConfigText text = pictxConfigText(changedEverywhere());
+    const packaging::ConfigText text = pictxConfigText(sendingAv1());
     const packaging::ConfigText bad{
         {"frame_size", "100"},     {"wavelet", "daubechies"}, {"quantiser", "66"},
         {"threshold", "-1"},       {"red_factor", "3"},       {"blue_factor", "8"},
         {"syndromes", "255"},      {"preserve_aspect", "2"},  {"source_tab", "radio"},
         {"movie_rate", "0"},       {"movie_sync", "perhaps"}, {"callsign", QString(256, 'A')},
-        {"message", "two\nlines"}, {"comport", "tty\x01"}};
+        {"message", "two\nlines"}, {"comport", "tty\x01"},    {"av1_chroma", "422"}};
     const PictxSettings defaults;
     for (const auto& [key, value] : bad) {
         packaging::ConfigText one = text;
@@ -117,7 +140,8 @@ TEST(PictxSettings, RangesEndWhereTheControlsEnd) {
         {"syndromes", "4", true},      {"syndromes", "254", true},     {"syndromes", "3", false},
         {"movie_rate", "86400", true}, {"movie_rate", "86401", false}, {"movie_rate", "nan", false},
         {"frame_size", "48", true},    {"frame_size", "256", true},    {"threshold", "1e2", false},
-        {"quantiser", "12.5", false}};
+        {"quantiser", "12.5", false},  {"av1_chroma", "444", true},    {"av1_chroma", "420", true},
+        {"av1_chroma", "1", false},    {"wavelet", "AV1", true},       {"wavelet", "av2", false}};
     for (const auto& edge : kEdges) {
         QStringList rejected;
         static_cast<void>(pictxSettingsFromText({{edge.key, edge.value}}, rejected));

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -143,6 +144,36 @@ TEST_F(Remembered, SyncedMoviesShowTheSyncItem) {
     open(s);
     EXPECT_TRUE(find<QAction>("ctl1123")->isChecked());
     EXPECT_FALSE(find<QAction>("ctl9016")->isChecked());
+}
+
+TEST_F(Remembered, AnAv1StationStartsSendingAv1WithItsChromaAndTheRestGreyed) {
+    PictxSettings s = remembered();
+    s.window.encoder.wavelet = encoder::Wavelet::Av1;
+    s.window.encoder.av1Chroma = encoder::kAv1Chroma420;
+    open(s);
+    EXPECT_TRUE(find<QRadioButton>("av1")->isChecked());
+    EXPECT_FALSE(find<QRadioButton>("ctl1100")->isChecked());
+    EXPECT_EQ(find<QComboBox>("av1Chroma")->currentText(), "4:2:0");
+    EXPECT_TRUE(find<QComboBox>("av1Chroma")->isEnabled());
+    EXPECT_FALSE(find<QSlider>("ctl1104")->isEnabled());
+    EXPECT_EQ(find<QSlider>("ctl1104")->value(), 95) << "greyed, still showing threshold 5";
+    EXPECT_FALSE(find<QAction>("ctl1411")->isEnabled());
+    EXPECT_TRUE(find<QAction>("ctl1411")->isChecked());
+    EXPECT_TRUE(find<QSlider>("ctl1103")->toolTip().startsWith("AV1 quality 19 "));
+    EXPECT_EQ(window_->encodeCount(), 0);
+
+    window_->previewEncode();
+    EXPECT_EQ(window_->lastEncode().error, encoder::EncodeError::None);
+    EXPECT_EQ(window_->lastEncode().settings.wavelet, encoder::Wavelet::Av1);
+    EXPECT_EQ(window_->lastEncode().settings.av1Chroma, encoder::kAv1Chroma420);
+
+    // The combo's choice is written at once, as every change is.
+    QTest::keyClick(find<QComboBox>("av1Chroma"), Qt::Key_Up);
+    EXPECT_EQ(file().at("wavelet"), "av1");
+    EXPECT_EQ(file().at("av1_chroma"), "444");
+    find<QRadioButton>("ctl1102")->click();
+    EXPECT_EQ(file().at("wavelet"), "cdf97");
+    EXPECT_EQ(file().at("av1_chroma"), "444");
 }
 
 TEST_F(Remembered, EachChangeIsWrittenAtOnce) {

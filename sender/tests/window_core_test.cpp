@@ -34,6 +34,45 @@ TEST(WindowSettingsRules, OnlyTheLargestFrameSetsTheThreshold) {
     EXPECT_EQ(s.encoder.threshold, 30);
 }
 
+TEST(WindowSettingsRules, Av1TurnsTheQuantiserIntoItsQuality) {
+    encoder::EncoderSettings s;
+    for (encoder::Wavelet w :
+         {encoder::Wavelet::Haar, encoder::Wavelet::D4, encoder::Wavelet::Cdf97}) {
+        s.wavelet = w;
+        EXPECT_TRUE(waveletControlsApply(w));
+        const QuantiserTexts texts = quantiserTexts(s);
+        EXPECT_EQ(texts.label, "Quantize");
+        EXPECT_TRUE(texts.toolTip.isEmpty());
+    }
+    s.wavelet = encoder::Wavelet::Av1;
+    EXPECT_FALSE(waveletControlsApply(s.wavelet));
+    // The slider's right end is the finest quality, its left end and the one before it the
+    // coarsest.
+    const struct {
+        int position;
+        const char* label;
+    } kEnds[] = {{kQuantiserSliderMax, "Quality 0"},
+                 {40, "Quality 24"},
+                 {1, "Quality 63"},
+                 {0, "Quality 63"}};
+    for (const auto& end : kEnds) {
+        s.quantiser = quantiserFromSlider(end.position);
+        EXPECT_EQ(quantiserTexts(s).label, end.label) << end.position;
+    }
+    s.quantiser = quantiserFromSlider(40);
+    EXPECT_EQ(quantiserTexts(s).toolTip, "AV1 quality 24 (0 sharpest .. 63 smallest)");
+}
+
+TEST(WindowSettingsRules, Av1ChromaChoicesMapToTheEncodersValues) {
+    ASSERT_EQ(kAv1ChromaChoices.size(), 2);
+    EXPECT_EQ(kAv1ChromaChoices[av1ChromaIndex(encoder::kAv1Chroma444)], "4:4:4");
+    EXPECT_EQ(kAv1ChromaChoices[av1ChromaIndex(encoder::kAv1Chroma420)], "4:2:0");
+    for (int i = 0; i < kAv1ChromaChoices.size(); ++i) {
+        EXPECT_EQ(av1ChromaIndex(kAv1ChromaValues[i]), i);
+    }
+    EXPECT_EQ(av1ChromaIndex(0), 0) << "an unknown value shows 4:4:4";
+}
+
 TEST(WindowSettingsRules, AspectSwitchStartsStretchedAndInverts) {
     WindowSettings s;
     EXPECT_EQ(s.aspect, Aspect::Stretch);
