@@ -36,6 +36,8 @@ constexpr std::string_view kUsage =
     "          name: the middle square of each, smoothly scaled to 256 x 256\n"
     "fitcheck  fitAirTime against searchGridExhaustively over the full 8580-point grid,\n"
     "          with the time each took\n"
+    "av1fit    fitAv1AirTime against every AV1 quality 0..63 (4:4:4), on each picture\n"
+    "          (PICTURE files too) at 64, 128 and 256, three air times each\n"
     "\n"
     "Pictures: the generated test card and gradient, and 'landscape', fractal noise made here\n"
     "(seed 7) for the statistics of a photograph. Writes CSV to the named file; exit status 0\n"
@@ -263,6 +265,53 @@ int fitcheck(std::FILE* out) {
     return 0;
 }
 
+int av1fit(std::FILE* out, const std::vector<std::string>& files) {
+    std::fprintf(out,
+                 "picture,n,air_s,fit_quality,fit_db,fit_bytes,fit_encodes,fit_ms,"
+                 "best_quality,best_db,best_bytes\n");
+    for (const NamedPicture& p : pictures(files)) {
+        for (const int n : {64, 128, 256}) {
+            std::fprintf(stderr, "quality_sweep: AV1 fit %s at %d\n", p.name.c_str(), n);
+            // Every quality once: the frame lengths and PSNRs the fit is judged against.
+            std::vector<std::pair<size_t, double>> all;
+            for (int q = 0; q <= kAv1MaxQuality; ++q) {
+                EncoderSettings s;
+                s.frameSize = n;
+                s.wavelet = Wavelet::Av1;
+                s.quantiser = q + 1;
+                EncoderState state;
+                const EncodeResult r = ENCODEFRAME(s, p.picture, state, kEncodePreview);
+                all.emplace_back(r.error == EncodeError::None ? r.frame.size() : SIZE_MAX,
+                                 psnrDb(r.preview, referencePicture(p.picture, n)));
+            }
+            const double shortest = double(all.back().first) / kBytesPerSecond;
+            for (const double factor : {1.1, 1.5, 2.5}) {
+                const double seconds = std::ceil(shortest * factor);
+                EncoderSettings base;
+                base.frameSize = n;
+                base.wavelet = Wavelet::Av1;
+                const auto t0 = std::chrono::steady_clock::now();
+                const AirTimeFit fit = fitAv1AirTime(base, p.picture, seconds);
+                const double ms =
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                        .count();
+                int best = -1;
+                for (int q = 0; q <= kAv1MaxQuality; ++q) {
+                    if (double(all[q].first) > seconds * kBytesPerSecond) continue;
+                    if (best < 0 || all[q].second > all[best].second) best = q;
+                }
+                std::fprintf(out, "%s,%d,%.0f,%d,%.3f,%zu,%d,%.1f,%d,%.3f,%zu\n", p.name.c_str(), n,
+                             seconds, fit.found ? av1Quality(fit.settings.quantiser) : -1,
+                             fit.psnrDb, fit.frameBytes, fit.evaluations, ms, best,
+                             best >= 0 ? all[best].second : 0.0,
+                             best >= 0 ? all[best].first : size_t{0});
+                std::fflush(out);
+            }
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -273,7 +322,7 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    if (args.size() < 2 || (args[0] != "points" && args[0] != "fitcheck") ||
+    if (args.size() < 2 || (args[0] != "points" && args[0] != "fitcheck" && args[0] != "av1fit") ||
         (args[0] == "fitcheck" && args.size() != 2)) {
         std::fputs(kUsage.data(), stderr);
         return 2;
@@ -287,7 +336,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::vector<std::string> files(args.begin() + 2, args.end());
-    const int status = args[0] == "points" ? points(out, files) : fitcheck(out);
+    const int status = args[0] == "points"   ? points(out, files)
+                       : args[0] == "av1fit" ? av1fit(out, files)
+                                             : fitcheck(out);
     if (std::fclose(out) != 0 || std::rename(partial.c_str(), path.c_str()) != 0) {
         std::fprintf(stderr, "quality_sweep: cannot write '%s'\n", path.c_str());
         return 1;

@@ -736,13 +736,25 @@ AirTimeFit fitAv1AirTime(const EncoderSettings& base, const SourcePicture& sourc
         }
     }
 
+    // At the finest qualities the decoded PSNR no longer rises with every step (the picture
+    // is nearly exact and the encoder's choices wander): of the fitting qualities tried from
+    // the pick up to kAv1FitPsnrSpan coarser, the sharpest decoded one is taken.
     best.found = true;
-    best.settings.quantiser = pick + 1;
-    best.frameBytes = frameBytesAt(pick);
+    best.psnrDb = -1.0;
+    for (int q = pick; q <= std::min(kAv1MaxQuality, pick + kAv1FitPsnrSpan); ++q) {
+        if (!lengths[static_cast<size_t>(q)] || !fits(q)) continue;
+        EncoderSettings s = best.settings;
+        s.quantiser = q + 1;
+        const PictureDecode decoded =
+            decodePayload(streams[static_cast<size_t>(q)], pictureParams(s));
+        const double db = psnrDb(decoded.picture, reference);
+        if (db > best.psnrDb) {
+            best.psnrDb = db;
+            best.settings.quantiser = q + 1;
+        }
+    }
+    best.frameBytes = frameBytesAt(best.settings.quantiser - 1);
     best.airTimeSeconds = static_cast<double>(best.frameBytes) / kBytesPerSecond;
-    const PictureDecode decoded =
-        decodePayload(streams[static_cast<size_t>(pick)], pictureParams(best.settings));
-    best.psnrDb = psnrDb(decoded.picture, reference);
     return best;
 }
 

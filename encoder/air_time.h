@@ -78,11 +78,14 @@ struct AirTimeFit {
 // can make a coarser quality a little longer (on synthetic pictures such as the test card the
 // length wanders by a packet over tens of qualities). So after the bisection the qualities just
 // finer than the answer are tried too, until kAv1FitLookBelow in a row do not fit: the quality
-// one finer than the answer never fits (or the answer is 0). A fitting quality further below
-// is missed. smallestFrameBytes is quality 63's frame, taken as the shortest (0 when the size
-// check rejects it). psnrDb is the decoded picture's against referencePicture, evaluations the
-// encodes run.
-inline constexpr int kAv1FitLookBelow = 2;
+// one finer than the finest fitting one tried never fits (or that is 0). A fitting quality
+// further below is missed. smallestFrameBytes is quality 63's frame, taken as the shortest (0 when
+// the size check rejects it). psnrDb is the decoded picture's against referencePicture, evaluations
+// the encodes run.
+inline constexpr int kAv1FitLookBelow = 3;
+// Of the fitting qualities already encoded from the pick up to this many coarser, the one whose
+// decoded picture is sharpest is the answer (at the finest qualities PSNR stops rising).
+inline constexpr int kAv1FitPsnrSpan = 3;
 [[nodiscard]] AirTimeFit fitAv1AirTime(const EncoderSettings& base, const SourcePicture& source,
                                        double airTimeSeconds);
 
