@@ -53,31 +53,19 @@ const char* av1ChromaName(int chroma) {
 std::string fitFailure(const encoder::EncoderSettings& settings, double airTime,
                        size_t smallestFrameBytes) {
     char text[200];
-    if (settings.wavelet == encoder::Wavelet::Av1) {
-        // The fit takes quality 63's frame as the shortest.
-        if (smallestFrameBytes == 0) {
-            std::snprintf(text, sizeof text,
-                          "no AV1 quality fits a %d x %d frame with syndromes %d; reduce the "
-                          "parity",
-                          settings.frameSize, settings.frameSize, settings.syndromes);
-        } else {
-            std::snprintf(text, sizeof text,
-                          "no AV1 quality fits %.1f seconds: the %d x %d frame at quality 63 with "
-                          "syndromes %d takes %.1f seconds",
-                          airTime, settings.frameSize, settings.frameSize, settings.syndromes,
-                          static_cast<double>(smallestFrameBytes) / encoder::kBytesPerSecond);
-        }
-        return text;
-    }
+    // The AV1 fit takes quality 63's frame as the shortest.
+    const bool av1 = settings.wavelet == encoder::Wavelet::Av1;
+    const char* what = av1 ? "AV1 quality fits" : "settings fit";
     if (smallestFrameBytes == 0) {
         std::snprintf(text, sizeof text,
-                      "no settings fit a %d x %d frame with syndromes %d; reduce the parity",
+                      "no %s a %d x %d frame with syndromes %d; reduce the parity", what,
                       settings.frameSize, settings.frameSize, settings.syndromes);
     } else {
         std::snprintf(text, sizeof text,
-                      "no settings fit %.1f seconds: the shortest %d x %d frame with syndromes %d "
-                      "takes %.1f seconds",
-                      airTime, settings.frameSize, settings.frameSize, settings.syndromes,
+                      "no %s %.1f seconds: the %s%d x %d frame%s with syndromes %d takes %.1f "
+                      "seconds",
+                      what, airTime, av1 ? "" : "shortest ", settings.frameSize, settings.frameSize,
+                      av1 ? " at quality 63" : "", settings.syndromes,
                       static_cast<double>(smallestFrameBytes) / encoder::kBytesPerSecond);
     }
     return text;
