@@ -6,6 +6,9 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+
+#include "tools/file_io.h"
 
 namespace tools {
 
@@ -572,6 +575,16 @@ std::string toneboxConfigPath() {
         base = std::string(home != nullptr ? home : ".") + "/.config";
     }
     return base + "/vistrel/tonebox.conf";
+}
+
+std::string writeToneboxConfig(const std::string& path, const ToneboxOptions& o) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    if (ec) return "cannot create the folder of " + path + ": " + ec.message();
+    const std::string text = toneboxConfigText(o);
+    return writeFileReplacing(path,
+                              std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()))
+        .error;
 }
 
 namespace {

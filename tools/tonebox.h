@@ -217,6 +217,9 @@ struct ToneboxArguments {
 // The settings a station sets once, as the file's text.
 [[nodiscard]] std::string toneboxConfigText(const ToneboxOptions& o);
 [[nodiscard]] std::string toneboxConfigPath();
+// Writes the options' settings to the file (its folder made when missing) in one piece: empty,
+// or why not.
+[[nodiscard]] std::string writeToneboxConfig(const std::string& path, const ToneboxOptions& o);
 
 // A sound device as PortAudio lists it.
 struct SoundDeviceInfo {

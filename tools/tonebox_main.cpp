@@ -17,7 +17,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -27,7 +26,6 @@
 #include "encoder/frame_format.h"
 #include "packaging/app_icon.h"
 #include "tools/channel.h"
-#include "tools/file_io.h"
 #include "tools/sound.h"
 #include "tools/station.h"
 #include "tools/tonebox.h"
@@ -357,16 +355,6 @@ int listDevices(bool verbose) {
     return kExitOk;
 }
 
-// Writes the settings file, its folder made when missing.
-std::string writeSettings(const std::string& path, const std::string& text) {
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-    if (ec) return "cannot create the folder of " + path + ": " + ec.message();
-    const tools::FileResult written = tools::writeFileReplacing(
-        path, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
-    return written.error;
-}
-
 // Whether a window can be shown here: a display, or a Qt platform chosen by hand.
 bool displayPresent() {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -425,7 +413,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (options.writeConfig) {
-        if (const std::string error = writeSettings(configPath, tools::toneboxConfigText(options));
+        if (const std::string error = tools::writeToneboxConfig(configPath, options);
             !error.empty()) {
             std::fprintf(stderr, "tonebox: %s\n", error.c_str());
             return kExitFailure;

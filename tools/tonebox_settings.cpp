@@ -12,9 +12,6 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
-#include <filesystem>
-
-#include "tools/file_io.h"
 
 namespace tools {
 
@@ -260,14 +257,8 @@ void ToneboxSettingsDialog::showProblem(const QString& text) {
 void ToneboxSettingsDialog::accept() {
     const std::optional<ToneboxOptions> o = fieldOptions();
     if (!o) return;
-    const std::filesystem::path path(configPath_);
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
-    const std::string body = toneboxConfigText(*o);
-    const FileResult written = writeFileReplacing(
-        path, std::span(reinterpret_cast<const uint8_t*>(body.data()), body.size()));
-    if (!written.ok) {
-        showProblem(QString::fromStdString("not saved: " + written.error));
+    if (const std::string error = writeToneboxConfig(configPath_, *o); !error.empty()) {
+        showProblem(QString::fromStdString("not saved: " + error));
         return;
     }
     if (tune_->isChecked()) tune_->setChecked(false);
