@@ -7,11 +7,15 @@
 // BM_Av1Decode/<picture>/<chroma>     decodePicture of the speed-6 stream: our OBU checks,
 //                                     dav1d (opened and closed for every picture) and the
 //                                     conversion back to RGB
-// BM_Av1FitAirTime/<picture>/speed<S> fitAv1AirTime, 4:4:4, syndromes 32, to the air time of
+// BM_Av1FitAirTime/<picture>/speed<S>/<E>at_once
+//                                     fitAv1AirTime, 4:4:4, syndromes 32, to the air time of
 //                                     the frame at a middle quality (40 for the test card, 56
 //                                     for the zone plate, whose finer frames are too large), so
-//                                     that the bisection runs in full; the counter encodes is
-//                                     the AV1 encodes it ran, quality its answer
+//                                     that the bisection runs in full, with E encodes at once
+//                                     (2: as sent; 1: one at a time, for the ratio); real time,
+//                                     the encodes running on threads of their own. The counter
+//                                     encodes is the AV1 encodes the search needed, quality its
+//                                     answer
 // Pictures: the test card (flat patches, few bytes) and the zone plate (energy at every
 // frequency, many bytes).
 //
@@ -75,7 +79,7 @@ void decodeCase(benchmark::State& state, const char* name, av1::Chroma chroma) {
     state.counters["payload_bytes"] = static_cast<double>(obus.size());
 }
 
-void fitCase(benchmark::State& state, const char* name, int speed, int quality) {
+void fitCase(benchmark::State& state, const char* name, int speed, int quality, int atOnce) {
     const encoder::SourcePicture source =
         name[0] == 'c' ? encoder::testCard() : encoder::zonePlate();
     encoder::EncoderSettings base;
@@ -93,7 +97,7 @@ void fitCase(benchmark::State& state, const char* name, int speed, int quality) 
     const double seconds = static_cast<double>(target.frame.size()) / encoder::kBytesPerSecond;
     encoder::AirTimeFit fit;
     for (auto _ : state) {
-        fit = encoder::fitAv1AirTime(base, source, seconds);
+        fit = encoder::fitAv1AirTime(base, source, seconds, atOnce);
         benchmark::DoNotOptimize(fit.frameBytes);
     }
     if (!fit.found) {
@@ -131,14 +135,25 @@ BENCHMARK_CAPTURE(decodeCase, zone_420, "zone", av1::Chroma::Yuv420)
     ->Name("BM_Av1Decode/zoneplate/420")
     ->Unit(benchmark::kMillisecond);
 
-BENCHMARK_CAPTURE(fitCase, card_speed6, "card", av1::kSendSpeed, 40)
-    ->Name("BM_Av1FitAirTime/card/speed6")
+BENCHMARK_CAPTURE(fitCase, card_speed6, "card", av1::kSendSpeed, 40, 2)
+    ->Name("BM_Av1FitAirTime/card/speed6/2at_once")
+    ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(fitCase, zone_speed6, "zone", av1::kSendSpeed, 56)
-    ->Name("BM_Av1FitAirTime/zoneplate/speed6")
+BENCHMARK_CAPTURE(fitCase, card_speed6_alone, "card", av1::kSendSpeed, 40, 1)
+    ->Name("BM_Av1FitAirTime/card/speed6/1at_once")
+    ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(fitCase, card_speed2, "card", av1::kStillSpeed, 40)
-    ->Name("BM_Av1FitAirTime/card/speed2")
+BENCHMARK_CAPTURE(fitCase, zone_speed6, "zone", av1::kSendSpeed, 56, 2)
+    ->Name("BM_Av1FitAirTime/zoneplate/speed6/2at_once")
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(fitCase, zone_speed6_alone, "zone", av1::kSendSpeed, 56, 1)
+    ->Name("BM_Av1FitAirTime/zoneplate/speed6/1at_once")
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(fitCase, card_speed2, "card", av1::kStillSpeed, 40, 2)
+    ->Name("BM_Av1FitAirTime/card/speed2/2at_once")
+    ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

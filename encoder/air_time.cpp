@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
+#include <future>
 #include <optional>
 #include <span>
+#include <system_error>
 
 #include "av1/av1_payload.h"
 #include "codec/wavelet.h"
@@ -680,8 +683,207 @@ AirTimeFit fitAirTime(const EncoderSettings& base, const SourcePicture& source,
     return best;
 }
 
+namespace {
+
+// Where the AV1 fit's search stands, given what it knows of which qualities fit: the next
+// quality it has to try, or (probe empty) its answer, pick, which is -1 when nothing fits.
+struct Av1SearchStep {
+    std::optional<int> probe;
+    int pick = -1;
+};
+
+// The AV1 fit's search, from the start, with fits(quality) giving true or false for the
+// qualities known and nothing for the others: it stops at the first quality it needs and does
+// not know. Replaying it is cheap; the encodes are what cost.
+template <typename Fits>
+Av1SearchStep av1Search(const Fits& fits) {
+    const std::optional<bool> anything = fits(kAv1MaxQuality);
+    if (!anything) return {kAv1MaxQuality};
+    if (!*anything) return {};
+    // Quality 0 is not tried first: below it lies a quality that never fits, and the bisection
+    // of the 64 qualities takes six encodes whether or not the answer is 0.
+    int lo = -1;              // never fits
+    int hi = kAv1MaxQuality;  // fits
+    while (hi - lo > 1) {
+        const int mid = (lo + hi) / 2;
+        const std::optional<bool> fit = fits(mid);
+        if (!fit) return {mid};
+        (*fit ? hi : lo) = mid;
+    }
+    // hi - 1 does not fit; look further below in case the length took a step back up there.
+    int pick = hi;
+    int misses = 1;
+    for (int q = pick - 2; q >= 0 && misses < kAv1FitLookBelow; --q) {
+        const std::optional<bool> fit = fits(q);
+        if (!fit) return {q};
+        if (*fit) {
+            pick = q;
+            misses = 0;
+        } else {
+            ++misses;
+        }
+    }
+    return {std::nullopt, pick};
+}
+
+// The AV1 encodes of one fit, each quality at most once, each on a thread of its own, at most
+// atOnce at a time: the one the search needs and one it will probably need (a guess). A guess
+// only saves time: the search is the same as with one encode at a time, and so are its answer
+// and its count of encodes (the qualities it needed; an unused guess does not count).
+class Av1Encodes {
+public:
+    Av1Encodes(const Picture& reference, const av1::EncodeSettings& coding, int syndromes,
+               bool message, int atOnce)
+        : reference_(reference),
+          coding_(coding),
+          syndromes_(syndromes),
+          message_(message),
+          atOnce_(std::max(1, atOnce)) {}
+    Av1Encodes(const Av1Encodes&) = delete;
+    Av1Encodes& operator=(const Av1Encodes&) = delete;
+    ~Av1Encodes() {
+        // Encodes still running read reference_ and coding_.
+        for (Slot& slot : slots_) {
+            if (slot.pending.valid()) slot.pending.wait();
+        }
+    }
+
+    // The frame-string length at the quality (0 when nothing was encoded or the size check
+    // rejects it), waiting for its encode; starts it first unless a guess did.
+    size_t need(int quality) {
+        Slot& slot = slots_[static_cast<size_t>(quality)];
+        if (!slot.needed) {
+            slot.needed = true;
+            ++needed_;
+        }
+        if (!start(quality)) store(slot, encode(quality));
+        if (slot.pending.valid()) {
+            // A guess waiting for a free thread starts as soon as an unused one ends.
+            while (guess_ && slot.pending.wait_for(kPoll) != std::future_status::ready) {
+                guess(*guess_);
+            }
+            store(slot, slot.pending.get());
+        }
+        guess_.reset();
+        return *slot.frameBytes;
+    }
+
+    // Starts the quality on a thread unless it was started; false when no thread was to be had.
+    bool start(int quality) {
+        if (started(quality)) return true;
+        try {
+            slots_[static_cast<size_t>(quality)].pending =
+                std::async(std::launch::async, [this, quality] { return encode(quality); });
+        } catch (const std::system_error&) {
+            return false;
+        }
+        return true;
+    }
+
+    // Starts the quality when fewer than atOnce encodes are running, else as soon as one
+    // ends while the search waits in need; a later guess replaces it.
+    void guess(int quality) {
+        guess_ = quality;
+        if (started(quality)) {
+            guess_.reset();
+        } else if (running() < atOnce_) {
+            start(quality);
+            guess_.reset();
+        }
+    }
+
+    [[nodiscard]] bool started(int quality) const {
+        const Slot& slot = slots_[static_cast<size_t>(quality)];
+        return slot.frameBytes || slot.pending.valid();
+    }
+
+    // The length when it is known by now (needed, or a guess that has finished).
+    std::optional<size_t> known(int quality) {
+        Slot& slot = slots_[static_cast<size_t>(quality)];
+        if (slot.pending.valid() && ready(slot)) store(slot, slot.pending.get());
+        return slot.frameBytes;
+    }
+
+    [[nodiscard]] const std::vector<uint8_t>& stream(int quality) const {
+        return slots_[static_cast<size_t>(quality)].obus;
+    }
+    [[nodiscard]] int needed() const { return needed_; }
+
+private:
+    struct Slot {
+        std::future<std::vector<uint8_t>> pending;
+        std::optional<size_t> frameBytes;
+        std::vector<uint8_t> obus;
+        bool needed = false;
+    };
+
+    [[nodiscard]] std::vector<uint8_t> encode(int quality) const {
+        av1::EncodeSettings s = coding_;
+        s.quality = quality;
+        return av1::encodePicture(reference_, s).obus;
+    }
+
+    static bool ready(const Slot& slot) {
+        return slot.pending.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    }
+
+    [[nodiscard]] int running() const {
+        return static_cast<int>(std::count_if(slots_.begin(), slots_.end(), [](const Slot& s) {
+            return s.pending.valid() && !ready(s);
+        }));
+    }
+
+    void store(Slot& slot, std::vector<uint8_t> obus) const {
+        slot.frameBytes = obus.empty() ? 0 : frameBytesFor(obus.size(), syndromes_, message_);
+        slot.obus = std::move(obus);
+    }
+
+    const Picture& reference_;
+    const av1::EncodeSettings coding_;
+    const int syndromes_;
+    const bool message_;
+    const int atOnce_;
+    static constexpr std::chrono::milliseconds kPoll{2};
+
+    std::array<Slot, kAv1MaxQuality + 1> slots_;
+    std::optional<int> guess_;  // not started for want of a thread
+    int needed_ = 0;
+};
+
+// The nearest quality past from (in the direction step) whose frame length is known.
+std::optional<int> nearestKnown(Av1Encodes& encodes, int from, int step) {
+    for (int q = from + step; q >= 0 && q <= kAv1MaxQuality; q += step) {
+        if (const auto bytes = encodes.known(q); bytes && *bytes != 0) return q;
+    }
+    return std::nullopt;
+}
+
+// Whether the quality's frame probably fits the budget, from the lengths known so far: the
+// logarithm of the length taken as linear in the quality between the nearest known qualities
+// either side, or beyond the two nearest on one side. With fewer than two known, it may.
+bool probablyFits(Av1Encodes& encodes, int quality, size_t budget) {
+    const std::optional<int> below = nearestKnown(encodes, quality, -1);
+    const std::optional<int> above = nearestKnown(encodes, quality, 1);
+    std::optional<int> lo = below;
+    std::optional<int> hi = above;
+    if (!below && above) {
+        lo = above;
+        hi = nearestKnown(encodes, *above, 1);
+    } else if (below && !above) {
+        lo = nearestKnown(encodes, *below, -1);
+        hi = below;
+    }
+    if (!lo || !hi) return true;
+    const double a = std::log(static_cast<double>(*encodes.known(*lo)));
+    const double b = std::log(static_cast<double>(*encodes.known(*hi)));
+    const double t = static_cast<double>(quality - *lo) / static_cast<double>(*hi - *lo);
+    return a + (b - a) * t <= std::log(static_cast<double>(budget));
+}
+
+}  // namespace
+
 AirTimeFit fitAv1AirTime(const EncoderSettings& base, const SourcePicture& source,
-                         double airTimeSeconds) {
+                         double airTimeSeconds, int encodesAtOnce) {
     AirTimeFit best;
     best.settings = base;
     best.settings.wavelet = Wavelet::Av1;
@@ -689,71 +891,50 @@ AirTimeFit fitAv1AirTime(const EncoderSettings& base, const SourcePicture& sourc
     if (!isValid(best.settings) || source.bgr.size() != kSourceBytes) return best;
     const size_t budget = frameBytesWithin(airTimeSeconds);
     const Picture reference = referencePicture(source, base.frameSize);
-    const bool message = !base.message.empty();
     av1::EncodeSettings coding;
     coding.chroma = base.av1Chroma == kAv1Chroma444 ? av1::Chroma::Yuv444 : av1::Chroma::Yuv420;
     coding.speed = base.av1Speed;
+    Av1Encodes encodes(reference, coding, base.syndromes, !base.message.empty(), encodesAtOnce);
+    std::array<std::optional<bool>, kAv1MaxQuality + 1> fitting;  // what the search has learnt
+    const auto fits = [&](int quality) { return fitting[static_cast<size_t>(quality)]; };
 
-    // Each quality is encoded once: bisection and the look below revisit some.
-    constexpr int kQualities = kAv1MaxQuality + 1;
-    std::array<std::optional<size_t>, kQualities> lengths;
-    std::array<std::vector<uint8_t>, kQualities> streams;
-    const auto frameBytesAt = [&](int quality) {
-        std::optional<size_t>& length = lengths[static_cast<size_t>(quality)];
-        if (!length) {
-            coding.quality = quality;
-            std::vector<uint8_t>& obus = streams[static_cast<size_t>(quality)];
-            obus = av1::encodePicture(reference, coding).obus;
-            ++best.evaluations;
-            length = obus.empty() ? 0 : frameBytesFor(obus.size(), base.syndromes, message);
-        }
-        return *length;
-    };
-    const auto fits = [&](int quality) {
-        const size_t bytes = frameBytesAt(quality);
-        return bytes != 0 && bytes <= budget;
-    };
-
-    best.smallestFrameBytes = frameBytesAt(kAv1MaxQuality);
-    if (!fits(kAv1MaxQuality)) return best;
-    // Quality 0 is not tried first: below it lies a quality that never fits, and the bisection
-    // of the 64 qualities takes six encodes whether or not the answer is 0.
-    int lo = -1;              // never fits
-    int hi = kAv1MaxQuality;  // fits
-    while (hi - lo > 1) {
-        const int mid = (lo + hi) / 2;
-        (fits(mid) ? hi : lo) = mid;
+    Av1SearchStep step = av1Search(fits);
+    while (step.probe) {
+        const int quality = *step.probe;
+        encodes.start(quality);
+        // The guess: where the search goes next if every quality started fits as the lengths
+        // so far say, the first quality not yet started.
+        const Av1SearchStep ahead = av1Search([&](int q) -> std::optional<bool> {
+            if (fitting[static_cast<size_t>(q)]) return fitting[static_cast<size_t>(q)];
+            if (!encodes.started(q)) return std::nullopt;
+            return probablyFits(encodes, q, budget);
+        });
+        if (ahead.probe) encodes.guess(*ahead.probe);
+        const size_t bytes = encodes.need(quality);
+        fitting[static_cast<size_t>(quality)] = bytes != 0 && bytes <= budget;
+        step = av1Search(fits);
     }
-    // hi - 1 does not fit; look further below in case the length took a step back up there.
-    int pick = hi;
-    int misses = 1;
-    for (int q = pick - 2; q >= 0 && misses < kAv1FitLookBelow; --q) {
-        if (fits(q)) {
-            pick = q;
-            misses = 0;
-        } else {
-            ++misses;
-        }
-    }
+    best.smallestFrameBytes = *encodes.known(kAv1MaxQuality);
+    best.evaluations = encodes.needed();
+    if (step.pick < 0) return best;
 
     // At the finest qualities the decoded PSNR no longer rises with every step (the picture
     // is nearly exact and the encoder's choices wander): of the fitting qualities tried from
     // the pick up to kAv1FitPsnrSpan coarser, the sharpest decoded one is taken.
     best.found = true;
     best.psnrDb = -1.0;
-    for (int q = pick; q <= std::min(kAv1MaxQuality, pick + kAv1FitPsnrSpan); ++q) {
-        if (!lengths[static_cast<size_t>(q)] || !fits(q)) continue;
+    for (int q = step.pick; q <= std::min(kAv1MaxQuality, step.pick + kAv1FitPsnrSpan); ++q) {
+        if (!fitting[static_cast<size_t>(q)].value_or(false)) continue;
         EncoderSettings s = best.settings;
         s.quantiser = q + 1;
-        const PictureDecode decoded =
-            decodePayload(streams[static_cast<size_t>(q)], pictureParams(s));
+        const PictureDecode decoded = decodePayload(encodes.stream(q), pictureParams(s));
         const double db = psnrDb(decoded.picture, reference);
         if (db > best.psnrDb) {
             best.psnrDb = db;
             best.settings.quantiser = q + 1;
         }
     }
-    best.frameBytes = frameBytesAt(best.settings.quantiser - 1);
+    best.frameBytes = *encodes.known(best.settings.quantiser - 1);
     best.airTimeSeconds = static_cast<double>(best.frameBytes) / kBytesPerSecond;
     return best;
 }

@@ -81,13 +81,20 @@ struct AirTimeFit {
 // one finer than the finest fitting one tried never fits (or that is 0). A fitting quality
 // further below is missed. smallestFrameBytes is quality 63's frame, taken as the shortest (0 when
 // the size check rejects it). psnrDb is the decoded picture's against referencePicture, evaluations
-// the encodes run.
+// the encodes the search needed.
+//
+// The encodes run on threads of their own, up to encodesAtOnce at a time: the one the search
+// needs and the ones it will probably need next, guessed from the lengths so far. A guess saves
+// time when it is right and is dropped when not; the answer and evaluations are the same for
+// any encodesAtOnce (1: one encode at a time).
 inline constexpr int kAv1FitLookBelow = 3;
-// Of the fitting qualities already encoded from the pick up to this many coarser, the one whose
-// decoded picture is sharpest is the answer (at the finest qualities PSNR stops rising).
+// Of the fitting qualities tried from the pick up to this many coarser, the one whose decoded
+// picture is sharpest is the answer (at the finest qualities PSNR stops rising).
 inline constexpr int kAv1FitPsnrSpan = 3;
+inline constexpr int kAv1FitEncodesAtOnce = 2;
 [[nodiscard]] AirTimeFit fitAv1AirTime(const EncoderSettings& base, const SourcePicture& source,
-                                       double airTimeSeconds);
+                                       double airTimeSeconds,
+                                       int encodesAtOnce = kAv1FitEncodesAtOnce);
 
 // Longest frame string, in bytes, that plays out within the air time at 250 bytes per second.
 [[nodiscard]] size_t frameBytesWithin(double airTimeSeconds);

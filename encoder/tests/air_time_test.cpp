@@ -253,6 +253,35 @@ TEST(Av1AirTimeFitting, AmpleAirGivesTheFinestQuality) {
     EXPECT_EQ(fit.evaluations, 7) << "quality 63, then the bisection";
 }
 
+// The encodes guessed ahead on other threads only save time: the path of the search, and so
+// its answer and its count of encodes, are those of one encode at a time, right guesses or
+// wrong (the test card's length wanders with the quality and defeats many guesses).
+TEST(Av1AirTimeFitting, GuessingAheadChangesNeitherTheAnswerNorTheEncodesNeeded) {
+    const NamedPicture pictures[] = {
+        {"test card", testCard()}, {"zone plate", zonePlate()}, {"gradient", gradient()}};
+    for (const auto& [name, picture] : pictures) {
+        for (const int middle : {10, 24, 40, 55}) {
+            SCOPED_TRACE(testing::Message() << name << ", air time of quality " << middle);
+            const EncoderSettings base = av1Base(96, kAv1Chroma444);
+            const EncodeResult reference = av1Frame(base, picture, middle);
+            ASSERT_EQ(reference.error, EncodeError::None);
+            const double seconds = static_cast<double>(reference.frame.size()) / 250.0;
+            const AirTimeFit alone = fitAv1AirTime(base, picture, seconds, 1);
+            ASSERT_TRUE(alone.found);
+            for (const int atOnce : {2, 3}) {
+                SCOPED_TRACE(testing::Message() << atOnce << " encodes at once");
+                const AirTimeFit fit = fitAv1AirTime(base, picture, seconds, atOnce);
+                ASSERT_TRUE(fit.found);
+                EXPECT_EQ(fit.settings.quantiser, alone.settings.quantiser);
+                EXPECT_EQ(fit.frameBytes, alone.frameBytes);
+                EXPECT_EQ(fit.smallestFrameBytes, alone.smallestFrameBytes);
+                EXPECT_DOUBLE_EQ(fit.psnrDb, alone.psnrDb);
+                EXPECT_EQ(fit.evaluations, alone.evaluations);
+            }
+        }
+    }
+}
+
 TEST(Av1AirTimeFitting, NothingFitsBelowQuality63sFrame) {
     const EncoderSettings base = av1Base(64, kAv1Chroma420);
     const AirTimeFit fit = fitAv1AirTime(base, zonePlate(), 1.0);
