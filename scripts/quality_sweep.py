@@ -3,9 +3,9 @@
 docs/quality.png (PSNR against bytes, drawn with gnuplot).
 
     scripts/quality_sweep.py [--build DIR] [--docs DIR] [--points CSV] [--fitcheck CSV]
-                             [--photos DIR]
+                             [--av1fit CSV] [--photos DIR]
 
---points/--fitcheck reuse CSV files of an earlier run instead of sweeping again (the sweep takes
+--points/--fitcheck/--av1fit reuse CSV files of an earlier run instead of sweeping again (the sweep takes
 some minutes; the fit check's exhaustive searches at 256 x 256 most of them). --photos: the
 folder of Debian's python3-skimage sample pictures (by default where that package puts them);
 its photographs with a clear licence join the project's own pictures when it is there.
@@ -231,6 +231,24 @@ def fit_table(rows):
     return "\n".join(lines), worst
 
 
+def av1_fit_table(rows):
+    lines = ["| picture | N | air time | fit: quality, PSNR, bytes | encodes | fit time | "
+             "best quality, PSNR, bytes | short by |",
+             "|---|---|---|---|---|---|---|---|"]
+    worst = 0.0
+    for r in rows:
+        short = float(r["best_db"]) - float(r["fit_db"])
+        worst = max(worst, short)
+        lines.append(
+            f"| {r['picture']} | {r['n']} | {r['air_s']} s | q{r['fit_quality']}, "
+            f"{float(r['fit_db']):.2f} dB, {r['fit_bytes']} | {r['fit_encodes']} | "
+            f"{float(r['fit_ms']):.0f} ms | q{r['best_quality']}, {float(r['best_db']):.2f} dB, "
+            f"{r['best_bytes']} | {short:.2f} dB |")
+    slowest = {n: max(float(r["fit_ms"]) for r in rows if r["n"] == n)
+               for n in dict.fromkeys(r["n"] for r in rows)}
+    return "\n".join(lines), worst, slowest
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -238,6 +256,7 @@ def main():
     parser.add_argument("--docs", default="docs", help="where QUALITY.md and quality.png go")
     parser.add_argument("--points", help="CSV of an earlier 'quality_sweep points' run")
     parser.add_argument("--fitcheck", help="CSV of an earlier 'quality_sweep fitcheck' run")
+    parser.add_argument("--av1fit", help="CSV of an earlier 'quality_sweep av1fit' run")
     parser.add_argument("--photos", default=PHOTOS_DIR,
                         help="folder of python3-skimage's sample pictures")
     args = parser.parse_args()
@@ -252,10 +271,14 @@ def main():
         fit_csv = args.fitcheck or os.path.join(tmp, "fitcheck.csv")
         if not args.points:
             run_sweep(args.build, "points", points_csv, photo_files)
+        av1_csv = args.av1fit or os.path.join(tmp, "av1fit.csv")
         if not args.fitcheck:
             run_sweep(args.build, "fitcheck", fit_csv)
+        if not args.av1fit:
+            run_sweep(args.build, "av1fit", av1_csv, photo_files)
         points = read_csv(points_csv)
         fits = read_csv(fit_csv)
+        av1_fits = read_csv(av1_csv)
 
     front_map = fronts(points)
     sizes = sorted({int(p["n"]) for p in points})
@@ -269,6 +292,7 @@ def main():
     png = os.path.join(args.docs, "quality.png")
     drawn = plot(front_map, sizes, png)
     fit_text, worst = fit_table(fits)
+    av1_fit_text, av1_worst, av1_slowest = av1_fit_table(av1_fits)
     vistrel_points = sum(1 for p in points if p["codec"] == "Vistrel")
 
     md = [
@@ -370,6 +394,28 @@ def main():
         "one quantiser to the next (the power law rounds different coefficients each time, and "
         "the clamping of saturated colours hides errors the estimate counts), and the "
         "best decoded point is coded with ARITHCODE to confirm its frame length.",
+        "",
+    ]
+    md += [
+        "## Fitting an AV1 picture to an air time",
+        "",
+        "With the AV1 payload, `fitAv1AirTime` (`vistrel encode --codec av1 --air-time "
+        "SECONDS`) chooses the quality alone (4:4:4, the send speed, syndromes 32): quality 63, "
+        "a bisection of the 64 qualities, a look at the finer qualities below the answer (the "
+        "frame length does not always fall with the quality), and of the fitting qualities "
+        "tried near the answer the sharpest decoded one. The encodes run two at a time: the "
+        "one the search needs and the one it will probably need next, guessed from the "
+        "lengths so far; the answer is the same as with one at a time. The table compares it "
+        "with every quality 0..63 at three air times per picture (1.1, 1.5 and 2.5 times "
+        "quality 63's frame, rounded up to a second). Times are wall clock with both cores "
+        "free for the fit; `./dev bench` (`av1_bench`, Av1FitAirTime) gives the median of "
+        "the slowest case and the same with one encode at a time.",
+        "",
+        av1_fit_text,
+        "",
+        f"Largest shortfall against the sharpest fitting quality: {av1_worst:.2f} dB. "
+        "Slowest fit: " + ", ".join(f"{ms:.0f} ms at {n} x {n}"
+                                    for n, ms in av1_slowest.items()) + ".",
         "",
     ]
     path = os.path.join(args.docs, "QUALITY.md")
