@@ -783,12 +783,12 @@ public:
     // Starts the quality when fewer than atOnce encodes are running, else as soon as one
     // ends while the search waits in need; a later guess replaces it.
     void guess(int quality) {
-        guess_ = quality;
-        if (started(quality)) {
-            guess_.reset();
-        } else if (running() < atOnce_) {
+        guess_.reset();
+        if (started(quality)) return;
+        if (running() < atOnce_) {
             start(quality);
-            guess_.reset();
+        } else {
+            guess_ = quality;
         }
     }
 

@@ -84,7 +84,7 @@ struct AirTimeFit {
 // the encodes the search needed.
 //
 // The encodes run on threads of their own, up to encodesAtOnce at a time: the one the search
-// needs and the ones it will probably need next, guessed from the lengths so far. A guess saves
+// needs and the one it will probably need next, guessed from the lengths so far. A guess saves
 // time when it is right and is dropped when not; the answer and evaluations are the same for
 // any encodesAtOnce (1: one encode at a time).
 inline constexpr int kAv1FitLookBelow = 3;
