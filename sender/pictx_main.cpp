@@ -19,6 +19,7 @@
 #include "sender/main_window.h"
 #include "sender/screenshots.h"
 #include "sender/source_pages.h"
+#include "sender/still_picture.h"
 
 namespace {
 
@@ -156,16 +157,6 @@ Arguments parseArguments(const std::vector<std::string_view>& args) {
     return a;
 }
 
-QImage imageFromSource(const encoder::SourcePicture& source) {
-    QImage image(encoder::kSourceSide, encoder::kSourceSide, QImage::Format_RGB32);
-    for (int y = 0; y < encoder::kSourceSide; ++y) {
-        for (int x = 0; x < encoder::kSourceSide; ++x) {
-            image.setPixel(x, y, qRgb(source.red(x, y), source.green(x, y), source.blue(x, y)));
-        }
-    }
-    return image;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -226,7 +217,7 @@ int main(int argc, char** argv) {
 
     if (a.screenshotDir) {
         if (!a.picture) {
-            window.stillPage()->setStill(imageFromSource(encoder::testCard()));
+            window.stillPage()->setStill(sender::imageFromSource(encoder::testCard()));
         }
         const sender::ScreenshotResult shots =
             sender::writeScreenshots(window, QString::fromStdString(*a.screenshotDir));

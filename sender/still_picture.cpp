@@ -93,6 +93,17 @@ encoder::SourcePicture sourceFromArea(const QImage& area) {
     return source;
 }
 
+QImage imageFromSource(const encoder::SourcePicture& source) {
+    QImage image(encoder::kSourceSide, encoder::kSourceSide, QImage::Format_RGB32);
+    for (int y = 0; y < encoder::kSourceSide; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < encoder::kSourceSide; ++x) {
+            line[x] = qRgb(source.red(x, y), source.green(x, y), source.blue(x, y));
+        }
+    }
+    return image;
+}
+
 QImage imageFromPicture(const encoder::Picture& picture) {
     QImage image(picture.size, picture.size, QImage::Format_RGB32);
     for (int y = 0; y < picture.size; ++y) {

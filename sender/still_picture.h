@@ -43,6 +43,9 @@ enum class Aspect { Stretch, Preserve };
 // green and red bytes. The area must be 256 x 256.
 [[nodiscard]] encoder::SourcePicture sourceFromArea(const QImage& area);
 
+// The 256 x 256 source picture as a Format_RGB32 image: sourceFromArea's inverse.
+[[nodiscard]] QImage imageFromSource(const encoder::SourcePicture& source);
+
 // The decoded N x N picture as an image with the same pixels.
 [[nodiscard]] QImage imageFromPicture(const encoder::Picture& picture);
 

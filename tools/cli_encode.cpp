@@ -217,7 +217,7 @@ int runTestCard(const std::vector<std::string_view>& args) {
     opts.expectPositional(1, "expected one PNG file to write");
     if (opts.reportIfFailed()) return kExitUsage;
     const FileResult written =
-        writePng(opts.positional().front(), imageFromSource(encoder::testCard()));
+        writePng(opts.positional().front(), sender::imageFromSource(encoder::testCard()));
     if (!written.ok) {
         reportError(kCommand, written.error);
         return kExitFailure;

@@ -488,14 +488,7 @@ TEST_F(WindowFixture, OversizeFrameShowsTheCheckLinesAndRetriesEverySecond) {
 
 // The test card on the still page: detail in every plane for the AV1 encoder to keep or drop.
 void showTestCard(MainWindow& window) {
-    const encoder::SourcePicture card = encoder::testCard();
-    QImage still(encoder::kSourceSide, encoder::kSourceSide, QImage::Format_RGB32);
-    for (int y = 0; y < encoder::kSourceSide; ++y) {
-        for (int x = 0; x < encoder::kSourceSide; ++x) {
-            still.setPixel(x, y, qRgb(card.red(x, y), card.green(x, y), card.blue(x, y)));
-        }
-    }
-    window.stillPage()->setStill(still);
+    window.stillPage()->setStill(sender::imageFromSource(encoder::testCard()));
 }
 
 // The first header block of a frame string, as a receiver reads it.

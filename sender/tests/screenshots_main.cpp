@@ -16,6 +16,7 @@
 #include "sender/main_window.h"
 #include "sender/screenshots.h"
 #include "sender/source_pages.h"
+#include "sender/still_picture.h"
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 4 || std::string_view(argv[1]) == "--help" ||
@@ -42,14 +43,7 @@ int main(int argc, char** argv) {
     options.openLink = false;
     options.captureDevice = "lavfi:testsrc=size=320x240:rate=1";
     sender::MainWindow window(std::move(options));
-    const encoder::SourcePicture card = encoder::testCard();
-    QImage still(encoder::kSourceSide, encoder::kSourceSide, QImage::Format_RGB32);
-    for (int y = 0; y < encoder::kSourceSide; ++y) {
-        for (int x = 0; x < encoder::kSourceSide; ++x) {
-            still.setPixel(x, y, qRgb(card.red(x, y), card.green(x, y), card.blue(x, y)));
-        }
-    }
-    window.stillPage()->setStill(still);
+    window.stillPage()->setStill(sender::imageFromSource(encoder::testCard()));
     if (const media::MediaResult opened =
             window.openMovie(QString::fromStdString(moviePath.string()));
         !opened.ok) {
